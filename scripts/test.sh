@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets everything up on a fresh Debian machine and runs the whole test suite.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+build_dir=${BUILD_DIR:-$root/build}
+
+"$here/setup.sh"
+cd "$build_dir"
+ctest --output-on-failure
