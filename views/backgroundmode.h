@@ -1,7 +1,8 @@
 #pragma once
 
 // What the strokes view paints behind the strokes.
-enum class BackgroundMode : int {
+enum class BackgroundMode : int
+{
     None = 0,
     Grid = 1,
     ColourField = 2,

@@ -1,0 +1,5 @@
+#include "erase.h"
+
+Erase::Erase(const QPointF& position, const QColor& color) : EventItem(position, color) {}
+
+void Erase::handlePen(const Quorvel::Controls&) {}

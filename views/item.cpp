@@ -1,0 +1,165 @@
+#include "item.h"
+
+#include "itemview.h"
+
+#include <QCoreApplication>
+#include <QPainter>
+#include <QThreadPool>
+#include <QtMath>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+QThreadPool* pool = nullptr;
+
+// Stops the refresh threads while the application still exists: each thread
+// holds its own font cache, which must go before the font database does.
+void stopRefreshPool()
+{
+    delete pool;
+    pool = nullptr;
+}
+
+// Refreshes run on a few persistent threads rather than a new thread per
+// item and tick: starting a thread costs more than rendering a marker, and
+// a fresh thread begins with an empty glyph cache.
+QThreadPool* refreshPool()
+{
+    if (!pool) {
+        pool = new QThreadPool;
+        pool->setExpiryTimeout(-1);
+        qAddPostRoutine(stopRefreshPool);
+    }
+    return pool;
+}
+
+double fraction(double v)
+{
+    return v - std::floor(v);
+}
+
+} // namespace
+
+Item::Item(const QPointF& position, float rotation, float scale)
+    : position(position), rotation(rotation), scale(scale)
+{
+    updateTransform();
+}
+
+Item::~Item()
+{
+    waitRefresh();
+    delete cache;
+}
+
+void Item::updateBounds()
+{
+    QTransform t;
+    t.rotate(drawnRotation);
+    t.scale(drawnScale, drawnScale);
+    bounds = t.map(shape).boundingRect().adjusted(-1, -1, 3, 3);
+    // The cache covers the bounds in whole pixels and never shrinks, so a
+    // contact whose size changes does not reallocate on every tick.
+    const int width = qCeil(bounds.width());
+    const int height = qCeil(bounds.height());
+    if (!cache || width > cache->width() || height > cache->height()) {
+        QImage* grown = new QImage(cache ? qMax(width, cache->width()) : width,
+                                   cache ? qMax(height, cache->height()) : height,
+                                   QImage::Format_ARGB32_Premultiplied);
+        delete cache;
+        cache = grown;
+    }
+    cacheOrigin = QPointF(std::floor(bounds.left()), std::floor(bounds.top()));
+}
+
+void Item::updateTransform()
+{
+    transform = QTransform::fromTranslate(position.x(), position.y());
+    transform.rotate(rotation, Qt::ZAxis);
+    transform.scale(scale, scale);
+    inverse = transform.inverted();
+}
+
+void Item::setShape(const QPainterPath& path)
+{
+    shape = path;
+    shapeRect = path.boundingRect();
+}
+
+QPointF Item::mapFromView(const QPointF& point) const
+{
+    return inverse.map(point);
+}
+
+bool Item::contains(const QPointF& point) const
+{
+    return shapeRect.contains(point) && shape.contains(point);
+}
+
+void Item::scheduleRefresh()
+{
+    // Never two refreshes of one item at a time.
+    waitRefresh();
+    if (dirty == DirtyGeometry || dirty == 0) {
+        refresh();
+        return;
+    }
+    auto task = std::make_shared<std::packaged_task<void()>>([this] { refresh(); });
+    refreshFuture = task->get_future();
+    refreshPool()->start([task] { (*task)(); });
+}
+
+void Item::waitRefresh()
+{
+    if (refreshFuture.valid())
+        refreshFuture.get();
+}
+
+void Item::refresh()
+{
+    if (!view)
+        return;
+    drawnPosition = position;
+    drawnRotation = rotation;
+    drawnScale = scale;
+    if (dirty & DirtyShape)
+        updateShape();
+    if (dirty & DirtyBounds)
+        updateBounds();
+    if (dirty & DirtyCache)
+        renderCache();
+    if (dirty & DirtyGeometry) {
+        const QRectF moved = bounds.translated(drawnPosition);
+        const QRect now(int(moved.left() - 1), int(moved.top() - 1), int(moved.width() + 1),
+                        int(moved.height() + 1));
+        view->addDirty(screenRect);
+        view->addDirty(now);
+        screenRect = now;
+    }
+    dirty = 0;
+}
+
+void Item::renderCache()
+{
+    if (!cache)
+        return;
+    cache->fill(0);
+    QPainter painter(cache);
+    painter.translate(fraction(drawnPosition.x()) - cacheOrigin.x(),
+                      fraction(drawnPosition.y()) - cacheOrigin.y());
+    painter.rotate(drawnRotation);
+    painter.scale(drawnScale, drawnScale);
+    painter.setRenderHint(QPainter::Antialiasing);
+    draw(&painter);
+}
+
+void Item::paint(QPainter* painter)
+{
+    if (!cache)
+        return;
+    const QPoint at(int(std::floor(drawnPosition.x()) + cacheOrigin.x()),
+                    int(std::floor(drawnPosition.y()) + cacheOrigin.y()));
+    painter->drawImage(at, *cache, QRect(0, 0, int(bounds.width()), int(bounds.height())));
+}

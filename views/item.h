@@ -1,0 +1,83 @@
+#pragma once
+
+#include "quorvel.h"
+
+#include <QImage>
+#include <QObject>
+#include <QPainterPath>
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QTransform>
+
+#include <future>
+#include <vector>
+
+class ItemView;
+class QPainter;
+
+// A drawable object shown by an ItemView. Changes only mark the item dirty;
+// the refresh at the next tick rebuilds what is dirty off the GUI thread,
+// re-renders the pre-rendered cache and reports the covered screen area.
+class Item : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum DirtyFlag
+    {
+        DirtyGeometry = 1,
+        DirtyCache = 2,
+        DirtyBounds = 4,
+        DirtyShape = 8
+    };
+    static constexpr int DirtyAll = DirtyGeometry | DirtyCache | DirtyBounds | DirtyShape;
+
+    Item(const QPointF& position, float rotation, float scale);
+    ~Item() override;
+
+    // Input for a contact that this item captured or that hovers over it;
+    // pos is in item coordinates, viewPos in view coordinates.
+    virtual void handlePen(const Quorvel::Controls& event) = 0;
+    virtual void handleTouch(std::vector<Quorvel::Controls>& events) = 0;
+    virtual void handleErase(std::vector<Quorvel::Controls>& events) = 0;
+
+    // Rebuilds the outline and the drawing paths, then calls setShape().
+    virtual void updateShape() = 0;
+    // Draws the item in item coordinates.
+    virtual void draw(QPainter* painter) = 0;
+    virtual void updateBounds();
+
+    void updateTransform();
+    void setShape(const QPainterPath& path);
+    QPointF mapFromView(const QPointF& point) const;
+    bool contains(const QPointF& point) const;
+
+    // GUI thread only. A refresh that only moves the item (or has nothing to
+    // do) runs at once; any other runs on the refresh thread pool.
+    void scheduleRefresh();
+    void waitRefresh();
+    void refresh();
+    void renderCache();
+    // Copies the cache to the painter at whole-pixel coordinates.
+    void paint(QPainter* painter);
+
+    std::future<void> refreshFuture;
+    QPointF position;
+    float rotation;
+    float scale;
+    QImage* cache = nullptr;
+    QPointF cacheOrigin;
+    QRectF bounds;
+    QPointF drawnPosition;
+    float drawnRotation = 0;
+    float drawnScale = 1;
+    QPainterPath shape;
+    QRectF shapeRect;
+    QTransform transform;
+    QTransform inverse;
+    QRect screenRect;
+    ItemView* view = nullptr;
+    int dirty = DirtyAll;
+    bool hitTestable = true;
+};

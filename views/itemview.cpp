@@ -1,0 +1,196 @@
+#include "itemview.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTouchEvent>
+
+#include <algorithm>
+
+namespace {
+
+// Smoothing state of the window system's touch points, shared by all views.
+std::map<int, PositionFilter> nativeTouchFilters;
+
+} // namespace
+
+ItemView::ItemView(bool transparent) : transparent(transparent)
+{
+    setAttribute(Qt::WA_MouseTracking);
+    setAttribute(Qt::WA_AcceptTouchEvents);
+    setAutoFillBackground(!transparent);
+    setStyleSheet(transparent ? QStringLiteral("background-color: transparent;")
+                              : QStringLiteral("background-color: white;"));
+    setAttribute(Qt::WA_TranslucentBackground, transparent);
+}
+
+void ItemView::addItem(std::shared_ptr<Item> item)
+{
+    item->view = this;
+    items.push_back(std::move(item));
+}
+
+void ItemView::removeItem(Item* item)
+{
+    const auto it =
+        std::find_if(items.begin(), items.end(),
+                     [item](const std::shared_ptr<Item>& p) { return p.get() == item; });
+    if (it == items.end())
+        return;
+    item->dirty |= Item::DirtyGeometry;
+    item->scheduleRefresh();
+    item->waitRefresh();
+    item->view = nullptr;
+    items.erase(it);
+}
+
+void ItemView::addDirty(const QRect& rect)
+{
+    std::lock_guard<std::mutex> lock(dirtyMutex);
+    dirtyRegion |= rect;
+}
+
+QRegion ItemView::takeDirty()
+{
+    std::lock_guard<std::mutex> lock(dirtyMutex);
+    QRegion taken;
+    taken.swap(dirtyRegion);
+    return taken;
+}
+
+std::shared_ptr<Item> ItemView::itemAt(const Quorvel::Controls& event)
+{
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        const std::shared_ptr<Item>& item = *it;
+        if (item->hitTestable && item->contains(item->mapFromView(event.pos)))
+            return item;
+    }
+    return nullptr;
+}
+
+Quorvel::Controls ItemView::mappedInto(const Item& item, const Quorvel::Controls& event) const
+{
+    Quorvel::Controls mapped = event;
+    mapped.pos = item.mapFromView(event.pos);
+    return mapped;
+}
+
+void ItemView::in_pen_event(const Quorvel::Controls& event)
+{
+    auto captured = penCapture.find(event.id);
+    if (captured == penCapture.end())
+        captured = penCapture.emplace(event.id, itemAt(event)).first;
+    if (const std::shared_ptr<Item> target = captured->second)
+        target->handlePen(mappedInto(*target, event));
+    else
+        emit out_pen_event(event);
+
+    if (event.buttons != 0)
+        return;
+    penCapture.erase(event.id);
+    const std::shared_ptr<Item> now = itemAt(event);
+    std::shared_ptr<Item>& hovered = penHover[event.id];
+    const std::shared_ptr<Item> before = hovered;
+    hovered = now;
+    if (now == before)
+        return;
+    if (now)
+        now->handlePen(mappedInto(*now, event));
+    if (before) {
+        Quorvel::Controls left = mappedInto(*before, event);
+        left.flags |= Quorvel::Controls::HoverLeft;
+        before->handlePen(left);
+    }
+}
+
+template <typename Signal>
+void ItemView::dispatchBatch(const std::vector<Quorvel::Controls>& events, CaptureMap& capture,
+                             BatchMap& batches,
+                             void (Item::*handle)(std::vector<Quorvel::Controls>&), Signal signal)
+{
+    for (const Quorvel::Controls& event : events) {
+        auto captured = capture.find(event.id);
+        if (captured == capture.end())
+            captured = capture.emplace(event.id, itemAt(event)).first;
+        Item* target = captured->second.get();
+        batches[target].push_back(target ? mappedInto(*target, event) : event);
+    }
+    for (auto& [item, batch] : batches) {
+        if (batch.empty())
+            continue;
+        if (item)
+            (item->*handle)(batch);
+        else
+            emit(this->*signal)(batch);
+        batch.clear();
+    }
+    for (const Quorvel::Controls& event : events) {
+        if (event.buttons == 0)
+            capture.erase(event.id);
+    }
+}
+
+void ItemView::in_touch_event(const std::vector<Quorvel::Controls>& event)
+{
+    dispatchBatch(event, touchCapture, touchBatches, &Item::handleTouch,
+                  &ItemView::out_touch_event);
+}
+
+void ItemView::in_erase_event(const std::vector<Quorvel::Controls>& event)
+{
+    dispatchBatch(event, eraseCapture, eraseBatches, &Item::handleErase,
+                  &ItemView::out_erase_event);
+}
+
+bool ItemView::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        // A mouse event made up from a touch: the touch itself arrives too.
+        if (mouse->source() != Qt::MouseEventNotSynthesized) {
+            event->ignore();
+            return false;
+        }
+        Quorvel::Controls record;
+        record.id = -1;
+        record.buttons = int(mouse->buttons() & (Qt::LeftButton | Qt::RightButton));
+        record.pos = record.viewPos = QPointF(mouse->pos());
+        in_pen_event(record);
+        return true;
+    }
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd: {
+        std::vector<Quorvel::Controls> records;
+        Quorvel::Controls record;
+        for (const QTouchEvent::TouchPoint& point :
+             static_cast<QTouchEvent*>(event)->touchPoints()) {
+            record.id = point.id();
+            record.buttons = (point.state() & Qt::TouchPointReleased) ? 0 : 1;
+            record.pos = record.viewPos = nativeTouchFilters[point.id()].follow(
+                point.pos(), record.buttons != 0, TouchDeadZone);
+            records.push_back(record);
+        }
+        in_touch_event(records);
+        return true;
+    }
+    default:
+        return QWidget::event(event);
+    }
+}
+
+void ItemView::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    paintItems(painter);
+}
+
+void ItemView::paintItems(QPainter& painter)
+{
+    for (const std::shared_ptr<Item>& item : items)
+        item->paint(&painter);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "backgroundmode.h"
+#include "eventitem.h"
+#include "itemview.h"
+
+#include <QColor>
+#include <QImage>
+#include <QLineF>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+// The view the dialog shows: a background image (test pattern or help), the
+// strokes that every contact paints along its path (pen red, touch green,
+// the eraser clears) and the live contact markers on top.
+class StrokesView : public ItemView
+{
+    Q_OBJECT
+
+public:
+    // One painted piece of a stroke; the line is painted 2 * halfWidth wide.
+    struct StrokeSegment
+    {
+        QLineF line;
+        float halfWidth = 0;
+
+        bool operator==(const StrokeSegment& other) const;
+    };
+
+    struct Stroke
+    {
+        std::vector<StrokeSegment> segments;
+        QColor color;
+    };
+
+    // The drawing state of one contact identifier.
+    struct ContactStroke
+    {
+        int state = 0; // 1 while the contact draws
+        QPointF last;
+        Stroke current;
+    };
+
+    using PatternPainter = std::function<void(QPainter& painter, BackgroundMode mode,
+                                              const QSize& imageSize, const QSize& viewSize)>;
+
+    StrokesView();
+    ~StrokesView() override;
+
+    void addStrokePoint(const Quorvel::Controls& event, const QColor& color);
+    void clearStrokes();
+    // Paints every finished stroke again into an emptied strokes image.
+    void redrawStrokes();
+
+    // Switches to the mode, or back to None if it is already shown.
+    void toggleBackgroundMode(BackgroundMode mode);
+    void drawBackground();
+    // The painter of every mode but None; called with a painter open on the
+    // background image.
+    void setPatternPainter(PatternPainter painter);
+
+    std::vector<Stroke> finishedStrokes;
+    std::map<int, std::shared_ptr<EventItem>> markers;
+    QImage* strokesImage = nullptr;
+    std::map<int, ContactStroke> contactStrokes;
+    // The half-width of a segment whose record has no radius.
+    float strokeWidth = 3.0f;
+    // Whether contacts that touch down get a marker.
+    bool showInfoTags = true;
+    int backgroundMode = int(BackgroundMode::Help);
+    QImage* backgroundImage = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private slots:
+    void my_pen_event(const Quorvel::Controls& event);
+    void my_touch_event(const std::vector<Quorvel::Controls>& event);
+    void my_erase_event(const std::vector<Quorvel::Controls>& event);
+
+private:
+    template <typename Marker>
+    void handleContact(const Quorvel::Controls& event, const QColor& markerColor,
+                       const QColor& strokeColor);
+    void paintSegment(const StrokeSegment& segment, const QColor& color);
+
+    PatternPainter patternPainter;
+};

@@ -1,0 +1,5 @@
+#include "touch.h"
+
+Touch::Touch(const QPointF& position, const QColor& color) : EventItem(position, color) {}
+
+void Touch::handlePen(const Quorvel::Controls&) {}
