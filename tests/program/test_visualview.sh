@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Runs the visualiser as a user meets it: on a 1920x1080 virtual screen with
+# a window manager, driven by xdotool, checked on screenshots.
+# Usage: test_visualview.sh <path of visualview>
+set -euo pipefail
+
+program=${1:?usage: test_visualview.sh <path of visualview>}
+skip=77
+
+if ! command -v Xvfb >/dev/null; then
+    echo "SKIP: Xvfb is not installed (Debian package xvfb); the program cannot be run on a virtual screen"
+    exit $skip
+fi
+for tool in openbox xdotool xprop import convert; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "FAIL: $tool is missing (install openbox, xdotool, x11-utils and imagemagick)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    local status=$?
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
+    if [ $status -eq 0 ]; then
+        rm -rf "$work"
+    else
+        echo "screenshots and output kept in $work" >&2
+    fi
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Polls a condition (a shell command) for up to $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+# Xvfb picks a free display itself and reports its number.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(head -n1 "$work/display")"
+echo "virtual screen on $DISPLAY"
+
+# Without a window manager a full-screen request leaves a 640x480 window.
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_for 10 wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
+
+"$program" >"$work/stdout" 2>"$work/stderr" &
+program_pid=$!
+pids+=($program_pid)
+
+window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1) ||
+    fail "no window of visualview appeared"
+
+geometry() { xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: //p'; }
+is_full_screen() { [ "$(geometry)" = 1920x1080 ]; }
+wait_for 10 is_full_screen || fail "the window is $(geometry), not 1920x1080"
+
+shot() { import -window root "$work/$1.png"; }
+# The darkest grey level (0 to 255) inside a rectangle WxH+X+Y of a screenshot.
+darkest() { convert "$work/$1.png" -crop "$2" -colorspace Gray -format '%[fx:int(255*minima)]' info:; }
+pixel() { convert "$work/$1.png" -format "%[pixel:p{$2}]" info:; }
+
+help_shown() { shot start && [ "$(darkest start 28x28+2+2)" -lt 64 ] && [ "$(darkest start 500x40+0+0)" -lt 64 ]; }
+wait_for 10 help_shown || fail "no help text at the top left of the screen"
+[ "$(darkest start 700x500+1200+580)" -eq 255 ] || fail "something besides the help text is drawn"
+echo "full screen with the help text"
+
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+xdotool key g
+xdotool mousemove 300 700 mousedown 1
+for x in 340 380 420 460 500 540 580 620 660 700; do
+    xdotool mousemove "$x" 700
+done
+xdotool mouseup 1
+
+# The red stroke lies over the dotted grid; cells away from both stay white.
+stroke_over_grid() {
+    shot drawn &&
+        [ "$(pixel drawn 350,700)" = "srgb(255,0,0)" ] &&
+        [ "$(pixel drawn 650,700)" = "srgb(255,0,0)" ] &&
+        [ "$(darkest drawn 2x60+319+480)" -lt 160 ] &&
+        [ "$(darkest drawn 60x2+500+479)" -lt 160 ] &&
+        [ "$(pixel drawn 336,496)" = "srgb(255,255,255)" ]
+}
+wait_for 10 stroke_over_grid ||
+    fail "no red stroke over the grid (pixel at 350,700: $(pixel drawn 350,700))"
+# Inside the first grid cells, where the help text's first letters were.
+[ "$(darkest drawn 28x28+2+2)" -eq 255 ] && [ "$(darkest drawn 28x28+34+2)" -eq 255 ] ||
+    fail "the help text is still shown under the grid"
+echo "red stroke over the grid"
+
+xdotool key Escape
+exited() { ! kill -0 "$program_pid" 2>/dev/null; }
+wait_for 10 exited || fail "visualview did not exit on Escape"
+status=0
+wait "$program_pid" || status=$?
+[ $status -eq 0 ] || fail "visualview exited with status $status: $(cat "$work/stderr")"
+echo "exit status 0 after Escape"
