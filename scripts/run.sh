@@ -9,7 +9,13 @@ build_dir=${BUILD_DIR:-$root/build}
 "$here/setup.sh"
 program="$build_dir/bin/visualview"
 if [ ! -x "$program" ]; then
-    echo "error: the visualiser is not built yet: only the packet and contact libraries exist so far" >&2
+    echo "error: the build did not produce $program" >&2
+    exit 1
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "error: no display to show the visualiser on (DISPLAY is not set)." >&2
+    echo "Run this from a graphical desktop session, or on a virtual screen with:" >&2
+    echo "    xvfb-run -s '-screen 0 1920x1080x24' bash scripts/run.sh" >&2
     exit 1
 fi
 exec "$program" "$@"
