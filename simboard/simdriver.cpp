@@ -1,0 +1,492 @@
+#include "simdriver.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+// A synchronous channel keeps the newest packets when nobody reads them.
+constexpr std::size_t ChannelCapacity = 256;
+// Keys of SimDriver::Board::contactsDown.
+constexpr int TouchKeys = 16;
+constexpr int EraserKeys = TouchKeys + 128;
+
+// The session whose thread this is; a thread of an ended session must not
+// start a new one.
+thread_local const std::atomic<bool>* t_sessionStopping = nullptr;
+
+template <typename List, typename Item> bool removeAll(List& list, const Item& item)
+{
+    const auto end = std::remove(list.begin(), list.end(), item);
+    const bool removed = end != list.end();
+    list.erase(end, list.end());
+    return removed;
+}
+
+template <typename List, typename Item> void addOnce(List& list, const Item& item)
+{
+    if (std::find(list.begin(), list.end(), item) == list.end())
+        list.push_back(item);
+}
+
+} // namespace
+
+bool SimDriver::Invocation::blocks(int32_t device, const Callback& callback) const
+{
+    return active && this->device == device && this->callback == callback &&
+           thread != std::this_thread::get_id();
+}
+
+SimDriver::~SimDriver()
+{
+#ifdef _WIN32
+    // Unloading runs under the loader lock, and at process exit the other
+    // threads are gone already: waiting for them would never end. Hosts
+    // detach before they unload.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_session) {
+        m_session->stopping = true;
+        m_retired.push_back(std::move(m_session->player));
+        m_retired.push_back(std::move(m_session->notifier));
+    }
+    for (std::thread& thread : m_retired) {
+        if (thread.joinable())
+            thread.detach();
+    }
+#else
+    detach();
+    joinRetired();
+#endif
+}
+
+int32_t SimDriver::attach()
+{
+    if (t_sessionStopping && *t_sessionStopping)
+        return 0;
+    joinRetired();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_session)
+        return 1;
+    m_log.configure();
+    Scenario scenario = loadScenario();
+    for (const Scenario::Diagnostic& diagnostic : scenario.diagnostics)
+        std::cerr << diagnostic.text() << std::endl;
+    auto session = std::make_shared<Session>();
+    for (const Scenario::Board& declared : scenario.boards) {
+        Board board;
+        board.declared = declared;
+        board.plugged = declared.plugged;
+        session->boards.push_back(board);
+    }
+    session->commands = std::move(scenario.commands);
+    session->player = std::thread(&SimDriver::play, this, session);
+    session->notifier = std::thread(&SimDriver::notify, this, session);
+    m_session = session;
+    return 1;
+}
+
+void SimDriver::detach()
+{
+    std::vector<std::thread> threads;
+    {
+        Lock lock(m_mutex);
+        const std::shared_ptr<Session> session = std::move(m_session);
+        if (!session)
+            return;
+        session->stopping = true;
+        session->pnpCallbacks.clear();
+        for (Board& board : session->boards)
+            board.callbacks.clear();
+        m_changed.notify_all();
+        const auto idle = [](const Invocation& invocation) {
+            return !invocation.active || invocation.thread == std::this_thread::get_id();
+        };
+        m_changed.wait(lock,
+                       [&] { return idle(session->packetInFlight) && idle(session->pnpInFlight); });
+        threads.push_back(std::move(session->player));
+        threads.push_back(std::move(session->notifier));
+    }
+    for (std::thread& thread : threads) {
+        if (thread.get_id() == std::this_thread::get_id()) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_retired.push_back(std::move(thread));
+        } else if (thread.joinable()) {
+            thread.join();
+        }
+    }
+}
+
+void SimDriver::joinRetired()
+{
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        threads.swap(m_retired);
+    }
+    for (std::thread& thread : threads) {
+        if (thread.get_id() == std::this_thread::get_id()) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_retired.push_back(std::move(thread));
+        } else {
+            thread.join();
+        }
+    }
+}
+
+void SimDriver::setCallback(int32_t device, NorvaPacketCallback function, void* context)
+{
+    if (!function)
+        return;
+    const Callback callback{reinterpret_cast<void*>(function), context};
+    withBoard(device, false, [&](Board& board) {
+        addOnce(board.callbacks, callback);
+        m_changed.notify_all();
+        return true;
+    });
+}
+
+void SimDriver::setPnpCallback(NorvaPnpCallback function, void* context)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (function && m_session)
+        addOnce(m_session->pnpCallbacks, Callback{reinterpret_cast<void*>(function), context});
+}
+
+int32_t SimDriver::clearCallback(int32_t device, void* function, void* context)
+{
+    Lock lock(m_mutex);
+    const std::shared_ptr<Session> session = m_session;
+    if (!session)
+        return 0;
+    const Callback callback{function, context};
+    bool removed = false;
+    if (device == 0) {
+        removed = removeAll(session->pnpCallbacks, callback);
+    } else if (Board* board = plugged(*session, device)) {
+        removed = removeAll(board->callbacks, callback);
+    }
+    const Invocation& invocation = device == 0 ? session->pnpInFlight : session->packetInFlight;
+    m_changed.wait(lock, [&] { return !invocation.blocks(device, callback); });
+    return removed ? 1 : 0;
+}
+
+int32_t SimDriver::deviceCount()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_session)
+        return 0;
+    const auto& boards = m_session->boards;
+    return static_cast<int32_t>(
+        std::count_if(boards.begin(), boards.end(), [](const Board& b) { return b.plugged; }));
+}
+
+bool SimDriver::enumDeviceInfo(int32_t index, void* record)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!record || !m_session || index < 0)
+        return false;
+    const Board* found = nullptr;
+    int32_t position = 0;
+    for (const Board& board : m_session->boards) {
+        if (board.plugged && position++ == index) {
+            found = &board;
+            break;
+        }
+    }
+    if (!found)
+        return false;
+    // Offset 0 is the caller's: the version of the record it expects.
+    auto* bytes = static_cast<unsigned char*>(record);
+    std::memset(bytes + 4, 0, NorvaRecordSize - 4);
+    const int32_t usable = found->declared.usable ? 1 : 0;
+    const int32_t device = found->declared.device();
+    std::memcpy(bytes + NorvaRecordUsableOffset, &usable, sizeof usable);
+    std::memcpy(bytes + NorvaRecordDeviceOffset, &device, sizeof device);
+    const std::string& description = found->declared.description;
+    std::memcpy(bytes + NorvaRecordDescriptionOffset, description.data(),
+                std::min<std::size_t>(description.size(), NorvaRecordDescriptionCapacity - 1));
+    return true;
+}
+
+bool SimDriver::inject(int32_t device, const uint8_t* bytes, int32_t length)
+{
+    if (!bytes || length <= 0)
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_session || !plugged(*m_session, device))
+        return false;
+    m_session->injected.emplace_back(device, std::vector<uint8_t>(bytes, bytes + length));
+    m_changed.notify_all();
+    return true;
+}
+
+int32_t SimDriver::openChannel(int32_t device)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_session || !plugged(*m_session, device))
+        return -1;
+    const int32_t channel = m_session->nextChannel++;
+    m_session->channels[channel].device = device;
+    return channel;
+}
+
+void SimDriver::closeChannel(int32_t device, int32_t channel)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_session)
+        return;
+    const auto found = m_session->channels.find(channel);
+    if (found != m_session->channels.end() && found->second.device == device) {
+        m_session->channels.erase(found);
+        m_changed.notify_all();
+    }
+}
+
+int32_t SimDriver::readChannel(int32_t device, int32_t channel, uint8_t* buffer, int32_t capacity,
+                               int32_t timeoutMs)
+{
+    Lock lock(m_mutex);
+    const std::shared_ptr<Session> session = m_session;
+    if (!session || !buffer || capacity <= 0)
+        return -1;
+    const auto open = [&]() -> Channel* {
+        const auto found = session->channels.find(channel);
+        return found != session->channels.end() && found->second.device == device ? &found->second
+                                                                                  : nullptr;
+    };
+    if (!open())
+        return -1;
+    m_changed.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                       [&] { return session->stopping || !open() || !open()->packets.empty(); });
+    Channel* current = open();
+    if (session->stopping || !current)
+        return -1;
+    if (current->packets.empty())
+        return 0;
+    const std::vector<uint8_t> packet = std::move(current->packets.front());
+    current->packets.pop_front();
+    const auto copied = std::min<std::size_t>(packet.size(), static_cast<std::size_t>(capacity));
+    std::memcpy(buffer, packet.data(), copied);
+    return static_cast<int32_t>(copied);
+}
+
+void SimDriver::lock()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_session)
+        ++m_session->locks;
+}
+
+void SimDriver::unlock()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_session && m_session->locks > 0) {
+        --m_session->locks;
+        m_changed.notify_all();
+    }
+}
+
+SimDriver::Board* SimDriver::plugged(Session& session, int32_t device)
+{
+    for (Board& board : session.boards) {
+        if (board.declared.device() == device)
+            return board.plugged ? &board : nullptr;
+    }
+    return nullptr;
+}
+
+Scenario SimDriver::loadScenario()
+{
+    const char* variable = std::getenv("NORVABOARD_SCENARIO");
+    const std::string path = variable ? variable : "";
+    if (path.empty())
+        return {};
+    if (path == "demo")
+        return Scenario::parse(Scenario::demoText());
+    std::ifstream file(path);
+    std::ostringstream text;
+    if (!file || !(text << file.rdbuf())) {
+        std::cerr << "norvaboardex: cannot read the scenario " << path << std::endl;
+        return {};
+    }
+    return Scenario::parse(text.str());
+}
+
+void SimDriver::play(std::shared_ptr<Session> session)
+{
+    t_sessionStopping = &session->stopping;
+    run(*session, session->commands, 0.0);
+    // Injected packets keep coming after the scenario ends.
+    waitFor(*session, std::nullopt, [] { return false; });
+}
+
+void SimDriver::notify(std::shared_ptr<Session> session)
+{
+    t_sessionStopping = &session->stopping;
+    Lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return session->stopping || session->pnpPending > 0; });
+        if (session->stopping)
+            return;
+        --session->pnpPending;
+        for (const Callback& callback : std::vector<Callback>(session->pnpCallbacks)) {
+            const auto& current = session->pnpCallbacks;
+            if (session->stopping ||
+                std::find(current.begin(), current.end(), callback) == current.end())
+                continue;
+            session->pnpInFlight = {true, std::this_thread::get_id(), 0, callback};
+            lock.unlock();
+            reinterpret_cast<NorvaPnpCallback>(callback.function)(callback.context);
+            lock.lock();
+            session->pnpInFlight.active = false;
+            m_changed.notify_all();
+        }
+    }
+}
+
+void SimDriver::run(Session& session, const std::vector<Scenario::Command>& commands, double t)
+{
+    using Op = Scenario::Op;
+    for (const Scenario::Command& command : commands) {
+        if (session.stopping)
+            return;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(command.amount);
+        const int32_t device = Scenario::Board::deviceOf(command.board);
+        switch (command.op) {
+        case Op::Wait:
+            waitFor(session, deadline, [] { return false; });
+            break;
+        case Op::WaitCallback: {
+            const bool registered = waitFor(session, deadline, [&] {
+                const Board* board = plugged(session, device);
+                return board && !board->callbacks.empty();
+            });
+            if (!registered && !session.stopping)
+                std::cerr << Scenario::Diagnostic{command.line,
+                                                  "no callback registered for board " +
+                                                      std::to_string(command.board) + " within " +
+                                                      std::to_string(command.amount) + " ms"}
+                                 .text()
+                          << std::endl;
+            break;
+        }
+        case Op::Raw:
+        case Op::Pen:
+        case Op::Touch:
+        case Op::Eraser: {
+            noteContacts(session, command);
+            Lock lock(m_mutex);
+            deliver(lock, session, device, command.packet(t));
+            break;
+        }
+        case Op::Plug:
+        case Op::Unplug:
+            setPlugged(session, command.board, command.op == Op::Plug);
+            break;
+        case Op::Repeat:
+            for (int round = 0; command.amount == Scenario::Forever || round < command.amount;
+                 ++round) {
+                if (session.stopping)
+                    return;
+                // Values follow the innermost counted repeat.
+                const double progress = command.amount == Scenario::Forever ? t
+                                        : command.amount > 1 ? double(round) / (command.amount - 1)
+                                                             : 0.0;
+                run(session, command.body, progress);
+            }
+            break;
+        }
+    }
+}
+
+bool SimDriver::waitFor(Session& session, std::optional<Clock::time_point> deadline,
+                        const std::function<bool()>& done)
+{
+    Lock lock(m_mutex);
+    for (;;) {
+        if (session.stopping)
+            return false;
+        if (done())
+            return true;
+        if (!session.injected.empty()) {
+            const auto [device, packet] = std::move(session.injected.front());
+            session.injected.pop_front();
+            deliver(lock, session, device, packet);
+        } else if (!deadline) {
+            m_changed.wait(lock);
+        } else if (m_changed.wait_until(lock, *deadline) == std::cv_status::timeout) {
+            return !session.stopping && done();
+        }
+    }
+}
+
+void SimDriver::deliver(Lock& lock, Session& session, int32_t device,
+                        const std::vector<uint8_t>& packet)
+{
+    m_changed.wait(lock, [&] { return session.stopping || session.locks == 0; });
+    Board* board = plugged(session, device);
+    if (session.stopping || !board)
+        return;
+    for (auto& [number, channel] : session.channels) {
+        if (channel.device != device)
+            continue;
+        channel.packets.push_back(packet);
+        if (channel.packets.size() > ChannelCapacity)
+            channel.packets.pop_front();
+        m_changed.notify_all();
+    }
+    if (board->callbacks.empty())
+        return;
+    const uint32_t tag = ++session.sequence;
+    for (const Callback& callback : std::vector<Callback>(board->callbacks)) {
+        const auto& current = board->callbacks;
+        if (session.stopping ||
+            std::find(current.begin(), current.end(), callback) == current.end())
+            continue;
+        session.packetInFlight = {true, std::this_thread::get_id(), device, callback};
+        lock.unlock();
+        reinterpret_cast<NorvaPacketCallback>(callback.function)(
+            tag, packet.data(), static_cast<uint32_t>(packet.size()), callback.context);
+        lock.lock();
+        session.packetInFlight.active = false;
+        m_changed.notify_all();
+    }
+}
+
+void SimDriver::noteContacts(Session& session, const Scenario::Command& command)
+{
+    using Op = Scenario::Op;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Board* board = plugged(session, Scenario::Board::deviceOf(command.board));
+    if (!board || command.op == Op::Raw)
+        return;
+    const auto note = [board](int key, bool down) {
+        if (down)
+            board->contactsDown.insert(key);
+        else
+            board->contactsDown.erase(key);
+    };
+    if (command.op == Op::Pen)
+        note(command.pen, command.penFlags & Scenario::Tip);
+    for (const Scenario::Contact& contact : command.contacts)
+        note((command.op == Op::Touch ? TouchKeys : EraserKeys) + contact.id, contact.down);
+}
+
+void SimDriver::setPlugged(Session& session, int number, bool plugged)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (Board& board : session.boards) {
+        if (board.declared.number != number || board.plugged == plugged)
+            continue;
+        // A board that goes away takes its registrations and contacts with it.
+        board.plugged = plugged;
+        board.callbacks.clear();
+        board.contactsDown.clear();
+        ++session.pnpPending;
+        m_changed.notify_all();
+    }
+}

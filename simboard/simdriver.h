@@ -1,0 +1,164 @@
+#pragma once
+
+#include "calllog.h"
+#include "norvaboardex.h"
+#include "scenario.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
+
+// The simulated driver behind the entry points. An attachment starts a
+// session: the boards of the scenario, a player thread that sends their
+// packets and a notifier thread that calls the plug-and-play callbacks.
+class SimDriver
+{
+public:
+    struct Callback
+    {
+        void* function = nullptr;
+        void* context = nullptr;
+
+        bool operator==(const Callback& other) const
+        {
+            return function == other.function && context == other.context;
+        }
+    };
+
+    // A declared board, with what the host set on it.
+    struct Board
+    {
+        Scenario::Board declared;
+        bool plugged = true;
+        std::vector<Callback> callbacks;
+        std::map<int32_t, int8_t> penDestinations;
+        int8_t touchDestination = 0;
+        bool touchEnabled = true;
+        bool touchRedirection = true;
+        int8_t lateDetection = 0;
+        bool hidCoordinateReportMode = false;
+        // Pens with the tip down, touch and eraser contacts that are down.
+        std::set<int> contactsDown;
+    };
+
+    SimDriver() = default;
+    SimDriver(const SimDriver&) = delete;
+    SimDriver& operator=(const SimDriver&) = delete;
+    ~SimDriver();
+
+    // Starts a session unless one runs. Reads NORVABOARD_SCENARIO and
+    // NORVABOARD_LOG then.
+    int32_t attach();
+    // Ends the session; no callback runs any more when this returns, except
+    // one that called it.
+    void detach();
+
+    void setCallback(int32_t device, NorvaPacketCallback function, void* context);
+    void setPnpCallback(NorvaPnpCallback function, void* context);
+    // Device 0 means the plug-and-play callback. Waits for a call of the
+    // callback in flight on another thread. 1 when something was cleared.
+    int32_t clearCallback(int32_t device, void* function, void* context);
+
+    int32_t deviceCount();
+    bool enumDeviceInfo(int32_t index, void* record);
+
+    // Acts on a plugged board of the session and returns the action's
+    // result, or missing when there is no such board.
+    template <typename Result, typename Action>
+    Result withBoard(int32_t device, Result missing, Action action)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Board* board = m_session ? plugged(*m_session, device) : nullptr;
+        return board ? action(*board) : missing;
+    }
+    bool known(int32_t device)
+    {
+        return withBoard(device, false, [](Board&) { return true; });
+    }
+
+    // Sends a packet from the board, after the packets already queued.
+    bool inject(int32_t device, const uint8_t* bytes, int32_t length);
+
+    int32_t openChannel(int32_t device);
+    void closeChannel(int32_t device, int32_t channel);
+    int32_t readChannel(int32_t device, int32_t channel, uint8_t* buffer, int32_t capacity,
+                        int32_t timeoutMs);
+
+    // Holds delivery back until as many unlocks as locks.
+    void lock();
+    void unlock();
+
+    std::atomic<int32_t> serialStartupMode{0};
+
+    CallLog& log() { return m_log; }
+
+private:
+    struct Invocation
+    {
+        bool active = false;
+        std::thread::id thread;
+        int32_t device = 0;
+        Callback callback;
+
+        bool blocks(int32_t device, const Callback& callback) const;
+    };
+
+    struct Channel
+    {
+        int32_t device = 0;
+        std::deque<std::vector<uint8_t>> packets;
+    };
+
+    struct Session
+    {
+        std::vector<Board> boards;
+        std::vector<Scenario::Command> commands;
+        std::vector<Callback> pnpCallbacks;
+        std::atomic<bool> stopping{false};
+        int pnpPending = 0;
+        uint32_t sequence = 0;
+        int locks = 0;
+        std::deque<std::pair<int32_t, std::vector<uint8_t>>> injected;
+        std::map<int32_t, Channel> channels;
+        int32_t nextChannel = 1;
+        Invocation packetInFlight;
+        Invocation pnpInFlight;
+        std::thread player;
+        std::thread notifier;
+    };
+
+    using Clock = std::chrono::steady_clock;
+    using Lock = std::unique_lock<std::mutex>;
+
+    static Board* plugged(Session& session, int32_t device);
+    static Scenario loadScenario();
+
+    void play(std::shared_ptr<Session> session);
+    void notify(std::shared_ptr<Session> session);
+    void run(Session& session, const std::vector<Scenario::Command>& commands, double t);
+    // Sleeps until the deadline or until done() holds, sending injected
+    // packets meanwhile. False when done() did not come true.
+    bool waitFor(Session& session, std::optional<Clock::time_point> deadline,
+                 const std::function<bool()>& done);
+    void deliver(Lock& lock, Session& session, int32_t device, const std::vector<uint8_t>& packet);
+    void noteContacts(Session& session, const Scenario::Command& command);
+    void setPlugged(Session& session, int number, bool plugged);
+    void joinRetired();
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::shared_ptr<Session> m_session;
+    // Threads of ended sessions that could not be joined by the thread that
+    // ended them, because it was one of them.
+    std::vector<std::thread> m_retired;
+    CallLog m_log;
+};
