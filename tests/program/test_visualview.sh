@@ -63,16 +63,31 @@ pids+=($!)
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 wait_for 10 wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
 
-"$program" >"$work/stdout" 2>"$work/stderr" &
-program_pid=$!
-pids+=($program_pid)
+# Starts the program and waits for its full-screen window.
+start_program() {
+    "$program" >"$work/stdout" 2>"$work/stderr" &
+    program_pid=$!
+    pids+=($program_pid)
+    window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1) ||
+        fail "no window of visualview appeared"
+    wait_for 10 is_full_screen || fail "the window is $(geometry), not 1920x1080"
+    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+}
 
-window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1) ||
-    fail "no window of visualview appeared"
+# Waits for the program to end and checks that it ended well.
+expect_exit_0() {
+    local status=0
+    wait_for 10 exited || fail "visualview did not exit on $1"
+    wait "$program_pid" || status=$?
+    [ $status -eq 0 ] || fail "visualview exited with status $status: $(cat "$work/stderr")"
+    echo "exit status 0 after $1"
+}
 
 geometry() { xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: //p'; }
 is_full_screen() { [ "$(geometry)" = 1920x1080 ]; }
-wait_for 10 is_full_screen || fail "the window is $(geometry), not 1920x1080"
+exited() { ! kill -0 "$program_pid" 2>/dev/null; }
+
+start_program
 
 shot() { import -window root "$work/$1.png"; }
 # The darkest grey level (0 to 255) inside a rectangle WxH+X+Y of a screenshot.
@@ -84,7 +99,6 @@ wait_for 10 help_shown || fail "no help text at the top left of the screen"
 [ "$(darkest start 700x500+1200+580)" -eq 255 ] || fail "something besides the help text is drawn"
 echo "full screen with the help text"
 
-xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
 xdotool key g
 xdotool mousemove 300 700 mousedown 1
 for x in 340 380 420 460 500 540 580 620 660 700; do
@@ -109,9 +123,18 @@ wait_for 10 stroke_over_grid ||
 echo "red stroke over the grid"
 
 xdotool key Escape
-exited() { ! kill -0 "$program_pid" 2>/dev/null; }
-wait_for 10 exited || fail "visualview did not exit on Escape"
-status=0
-wait "$program_pid" || status=$?
-[ $status -eq 0 ] || fail "visualview exited with status $status: $(cat "$work/stderr")"
-echo "exit status 0 after Escape"
+expect_exit_0 Escape
+
+# Return leaves full screen; the window manager's close then ends the program
+# like Escape.
+start_program
+xdotool key Return
+is_normal() { ! is_full_screen; }
+wait_for 10 is_normal || fail "Return did not leave full screen"
+xdotool key Return
+wait_for 10 is_full_screen || fail "Return did not go back to full screen"
+xdotool key Return
+wait_for 10 is_normal || fail "Return did not leave full screen the second time"
+echo "Return switches between full screen and a $(geometry) window"
+xdotool key alt+F4
+expect_exit_0 "closing the window"
