@@ -102,7 +102,7 @@ void TestVisualViewDialog::startState()
     QCOMPARE(view->strokeWidth, 3.0f);
     QVERIFY(view->showInfoTags);
 
-    auto* timer = dialog->findChild<QTimer*>();
+    auto* timer = dialog->findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
     QVERIFY(timer);
     QVERIFY(timer->isSingleShot());
     QCOMPARE(timer->interval(), 16);
@@ -261,7 +261,7 @@ void TestVisualViewDialog::execReturnsZeroAfterEscape()
 
 void TestVisualViewDialog::tickRepaintsOnlyTheDirtyRegion()
 {
-    auto* timer = dialog->findChild<QTimer*>();
+    auto* timer = dialog->findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
     QSignalSpy ticks(timer, &QTimer::timeout);
     QTRY_VERIFY(ticks.count() >= 2); // whatever start-up left is painted by now
     QCoreApplication::processEvents();
