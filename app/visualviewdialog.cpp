@@ -7,9 +7,39 @@
 #include <QStackedLayout>
 #include <QTimer>
 
+#include <optional>
+
 namespace {
 
 constexpr int framePeriodMs = 16;
+
+// Letters count in either case.
+std::optional<BackgroundMode> patternForKey(int key)
+{
+    switch (key) {
+    case Qt::Key_H:
+    case 'h':
+        return BackgroundMode::Help;
+    case Qt::Key_C:
+    case 'c':
+        return BackgroundMode::ColourField;
+    case Qt::Key_G:
+    case 'g':
+        return BackgroundMode::Grid;
+    case Qt::Key_S:
+    case 's':
+        return BackgroundMode::ShapeField;
+    case Qt::Key_B:
+    case 'b':
+        return BackgroundMode::AllBlack;
+    case Qt::Key_Left:
+        return BackgroundMode::VerticalBars;
+    case Qt::Key_Right:
+        return BackgroundMode::HorizontalBars;
+    default:
+        return std::nullopt;
+    }
+}
 
 } // namespace
 
@@ -54,52 +84,21 @@ void VisualViewDialog::in_timer_update()
 void VisualViewDialog::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();
-    switch (key) {
-    case Qt::Key_Escape:
+    if (const auto mode = patternForKey(key)) {
+        strokesView->toggleBackgroundMode(*mode);
+    } else if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        strokesView->strokeWidth = float(key - Qt::Key_0);
+    } else if (key == Qt::Key_Escape) {
         close();
-        break;
-    case Qt::Key_Return:
+    } else if (key == Qt::Key_Return) {
         if (fullScreen)
             showNormal();
         else
             showFullScreen();
         fullScreen = !fullScreen;
-        break;
-    case Qt::Key_Backspace:
+    } else if (key == Qt::Key_Backspace) {
         strokesView->clearStrokes();
-        break;
-    case Qt::Key_Space:
+    } else if (key == Qt::Key_Space) {
         strokesView->showInfoTags = !strokesView->showInfoTags;
-        break;
-    case Qt::Key_H:
-    case 'h':
-        strokesView->toggleBackgroundMode(BackgroundMode::Help);
-        break;
-    case Qt::Key_C:
-    case 'c':
-        strokesView->toggleBackgroundMode(BackgroundMode::ColourField);
-        break;
-    case Qt::Key_G:
-    case 'g':
-        strokesView->toggleBackgroundMode(BackgroundMode::Grid);
-        break;
-    case Qt::Key_S:
-    case 's':
-        strokesView->toggleBackgroundMode(BackgroundMode::ShapeField);
-        break;
-    case Qt::Key_B:
-    case 'b':
-        strokesView->toggleBackgroundMode(BackgroundMode::AllBlack);
-        break;
-    case Qt::Key_Left:
-        strokesView->toggleBackgroundMode(BackgroundMode::VerticalBars);
-        break;
-    case Qt::Key_Right:
-        strokesView->toggleBackgroundMode(BackgroundMode::HorizontalBars);
-        break;
-    default:
-        if (key >= Qt::Key_0 && key <= Qt::Key_9)
-            strokesView->strokeWidth = float(key - Qt::Key_0);
-        break;
     }
 }
