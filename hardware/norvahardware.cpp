@@ -1,10 +1,79 @@
 #include "norvahardware.h"
 
 #include "boardpackets.h"
+#include "norvawrapper.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// The driver's device information record; only these fields are ours.
+constexpr std::size_t RecordSize = 1128;
+constexpr std::size_t RecordVersionOffset = 0;
+constexpr std::size_t RecordUsableOffset = 4;
+constexpr std::size_t RecordDeviceOffset = 20;
+constexpr std::size_t RecordDescriptionOffset = 613;
+constexpr qint32 RecordVersion = 9;
+constexpr qint32 AllTransfers = 0xFF;
+
+using DeviceRecord = std::array<char, RecordSize>;
+
+qint32 recordField(const DeviceRecord& record, std::size_t offset)
+{
+    qint32 value = 0;
+    std::memcpy(&value, record.data() + offset, sizeof value);
+    return value;
+}
+
+const uint8_t* bytesOf(const QByteArray& data)
+{
+    return reinterpret_cast<const uint8_t*>(data.constData());
+}
+
+} // namespace
+
+bool NorvaHardware::CallbackGate::enter()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    if (closed)
+        return false;
+    ++inFlight;
+    return true;
+}
+
+void NorvaHardware::CallbackGate::leave()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    if (--inFlight == 0)
+        idle.notify_all();
+}
+
+void NorvaHardware::CallbackGate::close()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    closed = true;
+    idle.wait(lock, [this] { return inFlight == 0; });
+}
 
 NorvaHardware::NorvaHardware(QObject* parent) : QObject(parent)
 {
     registerMetaTypes();
+}
+
+NorvaHardware::~NorvaHardware()
+{
+    // Callbacks in flight finish first, later ones return at once; then the
+    // driver forgets them, so none can reach this object once it is gone.
+    gate.close();
+    if (binding) {
+        if (pnpRegistered)
+            binding->clearPnpCallback(pnpCallback, this);
+        for (qint32 device : deviceList())
+            binding->clearCallback(device, packetCallback, this);
+    }
+    // Detaches once more and unloads the library.
+    binding.reset();
 }
 
 void NorvaHardware::registerMetaTypes()
@@ -18,7 +87,145 @@ void NorvaHardware::registerMetaTypes()
     qRegisterMetaType<EraseEvent>("NorvaHardware::EraseEvent");
 }
 
-void NorvaHardware::dispatchPacket(const QByteArray& packet)
+bool NorvaHardware::attachDriver()
+{
+    if (!binding) {
+        auto wrapper = std::make_unique<NorvaWrapper>();
+        wrapper->attach();
+        driverLoaded = wrapper->isLoaded();
+        binding = std::move(wrapper);
+    }
+    if (!driverLoaded)
+        return false;
+    binding->setPnpCallback(pnpCallback, this);
+    pnpRegistered = true;
+    std::lock_guard<std::mutex> enumeration(enumerationMutex);
+    enumerateDevices();
+    return true;
+}
+
+void NorvaHardware::detachDriver()
+{
+    if (!binding)
+        return;
+    binding->clearPnpCallback(pnpCallback, this);
+    pnpRegistered = false;
+    binding->detach();
+}
+
+void NorvaHardware::enumerateDevices()
+{
+    binding->attach();
+    const qint32 count = binding->getDeviceCount();
+    for (qint32 index = 0; index < count; ++index) {
+        DeviceRecord record{};
+        std::memcpy(record.data() + RecordVersionOffset, &RecordVersion, sizeof RecordVersion);
+        if (!binding->enumDeviceInfo(index, record.data()) ||
+            recordField(record, RecordUsableOffset) != 1)
+            continue;
+        const qint32 device = recordField(record, RecordDeviceOffset);
+        binding->setCallback(device, packetCallback, this);
+        binding->setXferMask(device, AllTransfers);
+        {
+            std::lock_guard<std::mutex> guard(devicesMutex);
+            devices.append(device);
+        }
+        emit deviceEnumerated(
+            index, BoardPackets::parseDescription(record.data() + RecordDescriptionOffset));
+    }
+    emit deviceEnumCount(count);
+}
+
+void NorvaHardware::handlePnp()
+{
+    std::lock_guard<std::mutex> enumeration(enumerationMutex);
+    for (qint32 device : deviceList())
+        binding->clearCallback(device, packetCallback, this);
+    {
+        std::lock_guard<std::mutex> guard(devicesMutex);
+        devices.clear();
+    }
+    emit pnpEvent();
+    enumerateDevices();
+}
+
+void NORVA_CALLBACK NorvaHardware::packetCallback(uint32_t tag, const uint8_t* bytes,
+                                                  uint32_t length, void* context)
+{
+    auto* hardware = static_cast<NorvaHardware*>(context);
+    if (!hardware->gate.enter())
+        return;
+    hardware->dispatchPacket(BoardPackets::stripPrefix(bytes, length), qint32(tag));
+    hardware->gate.leave();
+}
+
+void NORVA_CALLBACK NorvaHardware::pnpCallback(void* context)
+{
+    auto* hardware = static_cast<NorvaHardware*>(context);
+    if (!hardware->gate.enter())
+        return;
+    hardware->handlePnp();
+    hardware->gate.leave();
+}
+
+QList<qint32> NorvaHardware::deviceList() const
+{
+    std::lock_guard<std::mutex> guard(devicesMutex);
+    return devices;
+}
+
+void NorvaHardware::writeToEveryDevice(const QByteArray& command)
+{
+    for (qint32 device : deviceList())
+        binding->writePacket(device, bytesOf(command), command.size());
+}
+
+void NorvaHardware::sendPenModeCommand(quint8 pen, qint32 mode)
+{
+    writeToEveryDevice(BoardPackets::penModeCommand(pen, mode));
+}
+
+void NorvaHardware::sendPlCommand(qint32 on)
+{
+    writeToEveryDevice(BoardPackets::plCommand(on));
+}
+
+void NorvaHardware::setPenDestination(qint32 pen, qint32 flag)
+{
+    for (qint32 device : deviceList())
+        binding->setPointingDeviceDestination(device, pen, 0, flag);
+}
+
+void NorvaHardware::setTouchDestination(qint32 value)
+{
+    for (qint32 device : deviceList())
+        binding->setTouchDestination(device, value);
+}
+
+void NorvaHardware::sendToSystem(qint32 device, const QByteArray& packet)
+{
+    binding->sendTouchPacketToSystem(device, quint8(packet.size()), bytesOf(packet));
+}
+
+void NorvaHardware::sendPenToSystem(PenEvent ev)
+{
+    const QList<qint32> current = deviceList();
+    if (current.isEmpty())
+        return;
+    sendToSystem(current.first(), BoardPackets::singleContactPacket(ev));
+}
+
+void NorvaHardware::sendTouchesToSystem(TouchEvent ev)
+{
+    const QList<qint32> current = deviceList();
+    if (current.isEmpty())
+        return;
+    // More than 36 contacts do not fit one packet: several go out, in order.
+    for (const QByteArray& packet : BoardPackets::touchPackets(ev))
+        sendToSystem(current.first(), packet);
+}
+
+void NorvaHardware::dispatchPacket(const QByteArray& packet, qint32 statusId)
 {
     switch (BoardPackets::classify(packet)) {
     case BoardPackets::Kind::Pen:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "abstracthardwarewrapper.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMetaType>
@@ -7,9 +9,19 @@
 #include <QString>
 
 #include <array>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 // The connection to the board driver: it publishes every decoded board packet
-// as a signal, emitted on the thread that delivered the packet.
+// as a signal, emitted on the thread that delivered the packet, and sends
+// commands and pass-through packets back to the boards.
+//
+// The driver calls back on threads of its own: packets on one, plug-and-play
+// notifications (with their re-enumeration) on another, while the commands
+// come from the GUI thread. The device list is guarded, enumerations never
+// overlap, and the destructor lets callbacks in flight finish and clears them
+// with the driver before anything is freed.
 class NorvaHardware : public QObject
 {
     Q_OBJECT
@@ -63,13 +75,32 @@ public:
     };
 
     explicit NorvaHardware(QObject* parent = nullptr);
+    ~NorvaHardware() override;
 
     // Registers the record types under the names that string-based connections
     // use; queued delivery across threads depends on it.
     static void registerMetaTypes();
 
+    // Loads and attaches to the driver, then enumerates the boards. False when
+    // the driver library cannot be loaded; a later call does not try again.
+    bool attachDriver();
+    // Ends plug-and-play notifications and the attachment.
+    void detachDriver();
+
+    // Each command goes to every enumerated board, in enumeration order.
+    void sendPenModeCommand(quint8 pen, qint32 mode);
+    void sendPlCommand(qint32 on);
+    void setPenDestination(qint32 pen, qint32 flag);
+    void setTouchDestination(qint32 value);
+
+    // Hand input back to the system through the first enumerated board;
+    // nothing is sent while there is none.
+    void sendPenToSystem(NorvaHardware::PenEvent ev);
+    void sendTouchesToSystem(NorvaHardware::TouchEvent ev);
+
     // Decodes one packet (prefix already removed) and emits at most one signal.
-    void dispatchPacket(const QByteArray& packet);
+    // statusId is the driver's tag of the packet, passed on by touchStatus.
+    void dispatchPacket(const QByteArray& packet, qint32 statusId = 0);
 
 signals:
     void pnpEvent();
@@ -81,7 +112,43 @@ signals:
     void touchStatus(int id, NorvaHardware::TouchStatus status);
 
 private:
-    qint32 statusId = 0;
+    // Counts the driver's callbacks in flight, so that destruction can wait
+    // for them and turn away later ones.
+    class CallbackGate
+    {
+    public:
+        bool enter();
+        void leave();
+        void close();
+
+    private:
+        std::mutex mutex;
+        std::condition_variable idle;
+        int inFlight = 0;
+        bool closed = false;
+    };
+
+    static void NORVA_CALLBACK packetCallback(uint32_t tag, const uint8_t* bytes, uint32_t length,
+                                              void* context);
+    static void NORVA_CALLBACK pnpCallback(void* context);
+
+    void enumerateDevices();
+    void handlePnp();
+    QList<qint32> deviceList() const;
+    void writeToEveryDevice(const QByteArray& command);
+    void sendToSystem(qint32 device, const QByteArray& packet);
+
+    std::unique_ptr<AbstractHardwareWrapper> binding;
+    QList<qint32> devices;
+
+    // Standard mutexes rather than Qt's: ThreadSanitizer sees through these.
+    mutable std::mutex devicesMutex;
+    // Held for a whole enumeration, which runs on the GUI thread at attach and
+    // on the plug-and-play thread afterwards.
+    std::mutex enumerationMutex;
+    CallbackGate gate;
+    bool driverLoaded = false;
+    bool pnpRegistered = false;
 };
 
 Q_DECLARE_METATYPE(NorvaHardware::DeviceInfo)
