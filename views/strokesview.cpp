@@ -196,12 +196,15 @@ void StrokesView::redrawStrokes()
     strokesImage->fill(0);
     QPainter painter(strokesImage);
     painter.setRenderHint(QPainter::Antialiasing);
+    // Strokes are opaque, so Source paints exactly what SourceOver painted
+    // live, edges included.
     for (const Stroke& stroke : finishedStrokes) {
-        const bool eraser = isEraser(stroke.color);
-        painter.setCompositionMode(eraser ? QPainter::CompositionMode_Clear
-                                          : QPainter::CompositionMode_SourceOver);
-        for (const StrokeSegment& segment : stroke.segments)
+        for (const StrokeSegment& segment : stroke.segments) {
+            if (isEraser(stroke.color))
+                painter.setCompositionMode(QPainter::CompositionMode_Clear);
             drawSegment(painter, segment, stroke.color);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+        }
     }
 }
 

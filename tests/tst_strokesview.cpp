@@ -1,0 +1,424 @@
+#include "strokesview.h"
+
+#include <QPainter>
+#include <QtTest>
+
+namespace {
+
+Quorvel::Controls record(int id, QPointF pos, int buttons = 1, double rx = 0, double ry = 0)
+{
+    Quorvel::Controls c;
+    c.id = id;
+    c.buttons = buttons;
+    c.radiusX = rx;
+    c.radiusY = ry;
+    c.pos = c.viewPos = pos;
+    return c;
+}
+
+using Records = std::vector<Quorvel::Controls>;
+
+const QRgb Transparent = 0;
+const QRgb Red = qRgb(255, 0, 0);
+const QRgb Green = qRgb(0, 255, 0);
+const QRgb White = qRgb(255, 255, 255);
+
+} // namespace
+
+class TestStrokesView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void penDrawsDotThenLinesOfDefaultWidth();
+    void widthFromRadiiAndFromStrokeWidth();
+    void strokesShowOverTheBackground();
+    void eraserClearsToTheBackground();
+    void restingContactPaintsOnce();
+    void touchDownAndLiftAtOnePointIsOneDot();
+    void strokesSurviveResizes();
+    void clearStrokesEmptiesTheImage();
+    void markersOnlyWhileDown();
+    void showInfoTagsAppliesAtTouchDown();
+    void markersArePaintedOnTop();
+    void backgroundModes();
+    void nativeTouchDraws();
+
+private:
+    // One refresh tick of the dialog.
+    QRegion tick();
+    QRgb stroke(int x, int y) const { return view->strokesImage->pixel(x, y); }
+
+    StrokesView* view = nullptr;
+};
+
+void TestStrokesView::init()
+{
+    view = new StrokesView;
+    view->backgroundMode = int(BackgroundMode::None);
+    view->resize(400, 300);
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    QVERIFY(view->strokesImage);
+    view->takeDirty();
+}
+
+void TestStrokesView::cleanup()
+{
+    delete view;
+}
+
+QRegion TestStrokesView::tick()
+{
+    for (const auto& item : view->items)
+        item->scheduleRefresh();
+    for (const auto& item : view->items)
+        item->waitRefresh();
+    return view->takeDirty();
+}
+
+void TestStrokesView::penDrawsDotThenLinesOfDefaultWidth()
+{
+    view->in_pen_event(record(-1, {100, 100}));
+    // Dot of radius 3 at touch-down.
+    QCOMPARE(stroke(100, 100), Red);
+    QCOMPARE(stroke(101, 101), Red);
+    QCOMPARE(stroke(104, 100), Transparent);
+    QCOMPARE(view->takeDirty(), QRegion(QRect(QPoint(96, 96), QPoint(104, 104))));
+
+    // Lines 6 pixels wide with round caps.
+    view->in_pen_event(record(-1, {200, 100}));
+    QCOMPARE(stroke(150, 97), Red);
+    QCOMPARE(stroke(150, 102), Red);
+    QCOMPARE(stroke(150, 104), Transparent);
+    QCOMPARE(stroke(150, 95), Transparent);
+    QCOMPARE(stroke(201, 100), Red);
+    QCOMPARE(stroke(204, 100), Transparent);
+    QCOMPARE(view->takeDirty(), QRegion(QRect(QPoint(96, 96), QPoint(204, 104))));
+
+    // The lift completes the stroke with its last, empty piece.
+    view->in_pen_event(record(-1, {200, 100}, 0));
+    QCOMPARE(int(view->finishedStrokes.size()), 1);
+    const StrokesView::Stroke& done = view->finishedStrokes[0];
+    QCOMPARE(done.color, QColor(Qt::red));
+    QCOMPARE(int(done.segments.size()), 3);
+    QCOMPARE(done.segments[0].line, QLineF(100, 100, 100, 100));
+    QCOMPARE(done.segments[2].line, QLineF(200, 100, 200, 100));
+    QCOMPARE(done.segments[2].halfWidth, 3.0f);
+
+    // A hovering pen draws nothing.
+    view->in_pen_event(record(-1, {300, 200}, 0));
+    view->in_pen_event(record(-1, {320, 200}, 0));
+    QCOMPARE(stroke(300, 200), Transparent);
+    QCOMPARE(int(view->finishedStrokes.size()), 1);
+}
+
+void TestStrokesView::widthFromRadiiAndFromStrokeWidth()
+{
+    // The larger radius is the half-width: 20 pixels wide.
+    view->in_touch_event({record(300, {50, 150}, 1, 4, 10)});
+    view->in_touch_event({record(300, {250, 150}, 1, 4, 10)});
+    QCOMPARE(stroke(150, 141), Green);
+    QCOMPARE(stroke(150, 158), Green);
+    QCOMPARE(stroke(150, 161), Transparent);
+    QCOMPARE(stroke(150, 138), Transparent);
+
+    view->strokeWidth = 7;
+    view->in_pen_event(record(-1, {50, 50}));
+    view->in_pen_event(record(-1, {250, 50}));
+    QCOMPARE(stroke(150, 56), Red);
+    QCOMPARE(stroke(150, 58), Transparent);
+    view->in_pen_event(record(-1, {250, 50}, 0));
+
+    // Width 0: an empty dot, then a hairline with a margin of 1.
+    view->strokeWidth = 0;
+    view->takeDirty();
+    view->in_pen_event(record(-2, {50.5, 250.5}));
+    QCOMPARE(stroke(50, 250), Transparent);
+    QCOMPARE(view->takeDirty(), QRegion(QRect(QPoint(49, 249), QPoint(51, 251))));
+    view->in_pen_event(record(-2, {250.5, 250.5}));
+    QVERIFY(qAlpha(stroke(150, 250)) > 200);
+    QCOMPARE(stroke(150, 249), Transparent);
+    QCOMPARE(stroke(150, 251), Transparent);
+    QCOMPARE(view->takeDirty(), QRegion(QRect(QPoint(49, 249), QPoint(251, 251))));
+}
+
+void TestStrokesView::strokesShowOverTheBackground()
+{
+    view->in_pen_event(record(-1, {100, 100}));
+    view->in_pen_event(record(-1, {100, 200}));
+    view->in_touch_event({record(257, {50, 150}), record(258, {300, 50})});
+    view->in_touch_event({record(257, {150, 150}), record(258, {300, 250})});
+    const QImage shown = view->grab().toImage();
+    QCOMPARE(shown.pixel(100, 120), Red);
+    QCOMPARE(shown.pixel(130, 150), Green);
+    QCOMPARE(shown.pixel(301, 200), Green);
+    // The touch stroke was drawn later, over the pen stroke.
+    QCOMPARE(shown.pixel(100, 150), Green);
+    QCOMPARE(shown.pixel(200, 100), White);
+}
+
+void TestStrokesView::eraserClearsToTheBackground()
+{
+    view->setPatternPainter(
+        [](QPainter& painter, BackgroundMode, const QSize& image, const QSize&) {
+            painter.fillRect(QRect(QPoint(), image), Qt::black);
+        });
+    view->toggleBackgroundMode(BackgroundMode::AllBlack);
+    view->in_pen_event(record(-1, {50, 100}));
+    view->in_pen_event(record(-1, {350, 100}));
+    view->in_pen_event(record(-1, {350, 100}, 0));
+    QCOMPARE(view->grab().toImage().pixel(200, 100), Red);
+
+    view->in_erase_event({record(512, {200, 50}, 1, 10, 5)});
+    view->in_erase_event({record(512, {200, 150}, 1, 10, 5)});
+    QCOMPARE(stroke(200, 100), Transparent);
+    QCOMPARE(stroke(195, 100), Transparent);
+    QCOMPARE(stroke(185, 100), Red);
+    const QImage shown = view->grab().toImage();
+    QCOMPARE(shown.pixel(200, 100), qRgb(0, 0, 0));
+    QCOMPARE(shown.pixel(185, 100), Red);
+    view->in_erase_event({record(512, {200, 150}, 0)});
+    QCOMPARE(view->finishedStrokes.back().color, QColor(Qt::white));
+}
+
+void TestStrokesView::restingContactPaintsOnce()
+{
+    view->in_touch_event({record(260, {100, 100})});
+    view->takeDirty();
+    for (int i = 0; i < 5; ++i)
+        view->in_touch_event({record(260, {100, 100})});
+    QVERIFY(view->takeDirty().isEmpty());
+    QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 1);
+
+    // After a move, the first repeat leaves a dot at the end, the others
+    // nothing.
+    view->in_touch_event({record(260, {120, 100})});
+    for (int i = 0; i < 3; ++i)
+        view->in_touch_event({record(260, {120, 100})});
+    QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 3);
+    // The same point with another width is a new piece.
+    view->in_touch_event({record(260, {120, 100}, 1, 2, 2)});
+    QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 4);
+}
+
+void TestStrokesView::touchDownAndLiftAtOnePointIsOneDot()
+{
+    view->in_touch_event({record(261, {100, 100})});
+    view->in_touch_event({record(261, {100, 100}, 0)});
+    QCOMPARE(int(view->finishedStrokes.size()), 1);
+    QCOMPARE(int(view->finishedStrokes[0].segments.size()), 1);
+    QCOMPARE(view->contactStrokes[261].state, 0);
+    QVERIFY(view->contactStrokes[261].current.segments.empty());
+    QCOMPARE(stroke(100, 100), Green);
+}
+
+void TestStrokesView::strokesSurviveResizes()
+{
+    // Red, crossed by green, partly erased, then red again over the erased
+    // part: the replay must look exactly like the live drawing.
+    view->in_pen_event(record(-1, {20, 100}));
+    view->in_pen_event(record(-1, {380, 110}));
+    view->in_pen_event(record(-1, {380, 110}, 0));
+    view->in_touch_event({record(262, {200, 20}, 1, 6.3, 6.3)});
+    view->in_touch_event({record(262, {210, 280}, 1, 6.3, 6.3)});
+    view->in_touch_event({record(262, {210, 280}, 0)});
+    view->in_erase_event({record(513, {100, 20}, 1, 8, 8)});
+    view->in_erase_event({record(513, {300, 280}, 1, 8, 8)});
+    view->in_erase_event({record(513, {300, 280}, 0)});
+    view->in_pen_event(record(-2, {100, 280}));
+    view->in_pen_event(record(-2, {300, 20}));
+    view->in_pen_event(record(-2, {300, 20}, 0));
+    const QImage live = view->strokesImage->copy(0, 0, 400, 300);
+    const QImage* before = view->strokesImage;
+
+    // Growing past the largest size so far replaces and replays.
+    const QSize largest = before->size();
+    view->resize(largest.width() + 100, largest.height() + 50);
+    QVERIFY(view->strokesImage != before);
+    QCOMPARE(view->strokesImage->size(), QSize(largest.width() + 100, largest.height() + 50));
+    QCOMPARE(view->backgroundImage->size(), view->strokesImage->size());
+    QCOMPARE(view->strokesImage->copy(0, 0, 400, 300), live);
+    QCOMPARE(stroke(largest.width() + 50, 10), Transparent);
+
+    // Shrinking keeps the images and the strokes.
+    const QImage* grown = view->strokesImage;
+    view->resize(200, 150);
+    QCOMPARE(view->strokesImage, grown);
+    QCOMPARE(view->strokesImage->copy(0, 0, 400, 300), live);
+    view->resize(400, 300);
+    QCOMPARE(view->strokesImage, grown);
+}
+
+void TestStrokesView::clearStrokesEmptiesTheImage()
+{
+    view->in_pen_event(record(-1, {50, 50}));
+    view->in_pen_event(record(-1, {150, 50}));
+    view->in_pen_event(record(-1, {150, 50}, 0));
+    view->in_touch_event({record(263, {50, 150})});
+    view->in_touch_event({record(263, {150, 150})});
+    view->takeDirty();
+
+    view->clearStrokes();
+    QVERIFY(view->finishedStrokes.empty());
+    QCOMPARE(view->takeDirty(), QRegion(0, 0, 400, 300));
+    const QImage& image = *view->strokesImage;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            QCOMPARE(image.pixel(x, y), Transparent);
+
+    // The contact that is down keeps drawing; what it drew before the clear
+    // does not come back with a replay.
+    view->in_touch_event({record(263, {250, 150})});
+    view->in_touch_event({record(263, {250, 150}, 0)});
+    QCOMPARE(stroke(200, 150), Green);
+    QCOMPARE(int(view->finishedStrokes.size()), 1);
+    view->redrawStrokes();
+    QCOMPARE(stroke(100, 150), Transparent);
+    QCOMPARE(stroke(200, 150), Green);
+}
+
+void TestStrokesView::markersOnlyWhileDown()
+{
+    view->in_pen_event(record(-1, {100, 100}, 0));
+    QVERIFY(view->items.empty());
+    QVERIFY(view->markers.empty());
+
+    view->in_pen_event(record(-1, {200, 200}, 3));
+    view->in_touch_event({record(264, {300, 200}, 1, 5, 5)});
+    view->in_erase_event({record(514, {300, 100}, 1, 5, 5)});
+    QCOMPARE(int(view->items.size()), 3);
+    QCOMPARE(view->items[0]->metaObject()->className(), "Pen");
+    QCOMPARE(view->items[1]->metaObject()->className(), "Touch");
+    QCOMPARE(view->items[2]->metaObject()->className(), "Erase");
+    QCOMPARE(view->markers[264]->color, QColor(0, 255, 0, 32));
+    QCOMPARE(view->markers[514]->color, QColor(0, 0, 255, 32));
+    tick();
+
+    // Updates move the marker.
+    view->in_pen_event(record(-1, {210, 200}, 1));
+    QCOMPARE(view->markers[-1]->position, QPointF(210, 200));
+    QCOMPARE(view->markers[-1]->buttons, 1);
+    tick();
+    const QRect covered = view->markers[-1]->screenRect;
+
+    // The lift removes it and reports the area it covered.
+    std::weak_ptr<EventItem> gone = view->markers[-1];
+    view->in_pen_event(record(-1, {210, 200}, 0));
+    QVERIFY(gone.expired());
+    QCOMPARE(view->markers.count(-1), size_t(0));
+    QCOMPARE(int(view->items.size()), 2);
+    QVERIFY(view->takeDirty().contains(covered));
+}
+
+void TestStrokesView::showInfoTagsAppliesAtTouchDown()
+{
+    view->in_touch_event({record(265, {100, 100})});
+    view->showInfoTags = false;
+    // A contact that is down keeps its marker until it lifts.
+    view->in_touch_event({record(265, {120, 100}), record(266, {200, 100})});
+    QCOMPARE(int(view->items.size()), 1);
+    QCOMPARE(view->markers[265]->position, QPointF(120, 100));
+    QCOMPARE(view->markers.count(266), size_t(0));
+    // Its strokes are drawn all the same.
+    QCOMPARE(stroke(200, 100), Green);
+    view->in_touch_event({record(265, {120, 100}, 0), record(266, {210, 100}, 0)});
+    QVERIFY(view->items.empty());
+    QVERIFY(view->markers.empty());
+
+    // With tags on again, the next down record gets its marker.
+    view->in_touch_event({record(266, {220, 100})});
+    view->showInfoTags = true;
+    view->in_touch_event({record(266, {230, 100})});
+    QCOMPARE(int(view->items.size()), 1);
+    QCOMPARE(view->markers[266]->position, QPointF(230, 100));
+}
+
+void TestStrokesView::markersArePaintedOnTop()
+{
+    view->in_pen_event(record(-1, {300.5, 200.5}));
+    view->in_pen_event(record(-1, {330.5, 200.5}));
+    tick();
+    const QImage shown = view->grab().toImage();
+    // Translucent red over white inside the ellipse, over the red stroke
+    // still red, and the black crosshair on top of the stroke.
+    const QRgb tinted = shown.pixel(340, 215);
+    QCOMPARE(qRed(tinted), 255);
+    QVERIFY(qGreen(tinted) > 200 && qGreen(tinted) < 240);
+    QCOMPARE(shown.pixel(358, 210), White);
+    QCOMPARE(shown.pixel(330, 222), qRgb(0, 0, 0));
+    QCOMPARE(qGray(shown.pixel(318, 200)), 0);
+}
+
+void TestStrokesView::backgroundModes()
+{
+    QCOMPARE(StrokesView().backgroundMode, int(BackgroundMode::Help));
+
+    std::vector<BackgroundMode> drawn;
+    QSize viewSize;
+    view->setPatternPainter(
+        [&](QPainter& painter, BackgroundMode mode, const QSize& image, const QSize& size) {
+            drawn.push_back(mode);
+            viewSize = size;
+            painter.fillRect(QRect(QPoint(), image), Qt::blue);
+        });
+    // None: white, without the pattern painter.
+    QVERIFY(drawn.empty());
+    QCOMPARE(view->backgroundImage->format(), QImage::Format_RGB32);
+    QCOMPARE(view->backgroundImage->pixel(10, 10), White);
+
+    view->toggleBackgroundMode(BackgroundMode::Grid);
+    QCOMPARE(view->backgroundMode, int(BackgroundMode::Grid));
+    QCOMPARE(int(drawn.size()), 1);
+    QCOMPARE(drawn[0], BackgroundMode::Grid);
+    QCOMPARE(viewSize, QSize(400, 300));
+    QCOMPARE(view->grab().toImage().pixel(10, 10), qRgb(0, 0, 255));
+
+    view->toggleBackgroundMode(BackgroundMode::ColourField);
+    QCOMPARE(view->backgroundMode, int(BackgroundMode::ColourField));
+    view->toggleBackgroundMode(BackgroundMode::ColourField);
+    QCOMPARE(view->backgroundMode, int(BackgroundMode::None));
+    QCOMPARE(int(drawn.size()), 2);
+    QCOMPARE(view->grab().toImage().pixel(10, 10), White);
+
+    // Every resize draws the background again, with the new view size.
+    view->toggleBackgroundMode(BackgroundMode::Help);
+    view->resize(300, 200);
+    QCOMPARE(int(drawn.size()), 4);
+    QCOMPARE(drawn[3], BackgroundMode::Help);
+    QCOMPARE(viewSize, QSize(300, 200));
+
+    // No image before the first resize: nothing to draw into.
+    StrokesView hidden;
+    int calls = 0;
+    hidden.setPatternPainter(
+        [&](QPainter&, BackgroundMode, const QSize&, const QSize&) { ++calls; });
+    hidden.drawBackground();
+    QCOMPARE(calls, 0);
+    QVERIFY(!hidden.backgroundImage);
+}
+
+void TestStrokesView::nativeTouchDraws()
+{
+    QTouchDevice* device = QTest::createTouchDevice();
+    QTest::touchEvent(view, device).press(3, QPoint(50, 250), view);
+    QTest::touchEvent(view, device).move(3, QPoint(250, 250), view);
+    QCOMPARE(int(view->items.size()), 1);
+    QCOMPARE(view->items[0]->metaObject()->className(), "Touch");
+    QTest::touchEvent(view, device).release(3, QPoint(250, 250), view);
+    QVERIFY(view->items.empty());
+    // The smoothed point trails the finger by 3 pixels.
+    QCOMPARE(stroke(150, 250), Green);
+    QCOMPARE(int(view->finishedStrokes.size()), 1);
+    QVERIFY(qAbs(view->finishedStrokes[0].segments.back().line.p2().x() - 247) < 1e-4);
+
+    // The mouse draws as pen -1.
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(50, 30));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(50, 30));
+    QCOMPARE(stroke(50, 30), Red);
+}
+
+QTEST_MAIN(TestStrokesView)
+#include "tst_strokesview.moc"
