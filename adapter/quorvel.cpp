@@ -1,8 +1,31 @@
 #include "quorvel.h"
 
+#include <QString>
+#include <QTimer>
+
+#include <algorithm>
 #include <cmath>
+#include <iostream>
 
 namespace {
+
+// Smoothing and repeat memories live for the whole run of the process, shared
+// by every adapter, as a board's contacts do.
+struct ProcessMemory
+{
+    std::map<int, PositionFilter> penFilters;
+    std::map<int, PositionFilter> touchFilters;
+    std::map<int, PositionFilter> eraseFilters;
+    std::map<int, Quorvel::Controls> lastPens;
+    std::vector<Quorvel::Controls> lastTouches;
+    std::vector<Quorvel::Controls> lastErasers;
+};
+
+ProcessMemory& memory()
+{
+    static ProcessMemory instance;
+    return instance;
+}
 
 bool close(double a, double b)
 {
@@ -12,6 +35,60 @@ bool close(double a, double b)
 QPointF filtered(PositionFilter& filter, qint32 x, qint32 y, bool down)
 {
     return filter.follow(QPointF(Quorvel::normalise(x), Quorvel::normalise(y)), down, 0.0);
+}
+
+void print(const QString& line)
+{
+    std::cout << line.toStdString();
+}
+
+// The shared steps of touch and eraser handling: merge the contacts into the
+// held set, drop a repeat, offer the rest, and keep only what was claimed.
+// Returns the contacts that nobody claimed, marked in passThrough.
+template <typename Contact, typename Build, typename Emit>
+QList<Contact>
+offerContacts(const QList<Contact>& contacts, qint32 base, std::map<int, PositionFilter>& filters,
+              std::vector<Quorvel::Controls>& held, std::vector<Quorvel::Controls>& last,
+              std::map<int, bool>& passThrough, Build build, Emit emitHeld)
+{
+    QList<Contact> unclaimed = contacts;
+    for (const Contact& contact : contacts) {
+        const Quorvel::Controls c = build(contact, filters[base + contact.id]);
+        const auto found = std::find_if(held.begin(), held.end(),
+                                        [&](const Quorvel::Controls& r) { return r.id == c.id; });
+        if (found != held.end())
+            *found = c;
+        else
+            held.push_back(c);
+    }
+    if (held == last)
+        return {};
+    last = held;
+
+    held.erase(std::remove_if(held.begin(), held.end(),
+                              [&](const Quorvel::Controls& r) { return passThrough[r.id]; }),
+               held.end());
+    if (!held.empty())
+        emitHeld(held);
+
+    auto r = held.begin();
+    while (r != held.end()) {
+        const bool claimed = r->flags & Quorvel::Controls::Claimed;
+        if (claimed) {
+            const qint32 id = r->id;
+            unclaimed.erase(
+                std::remove_if(unclaimed.begin(), unclaimed.end(),
+                               [&](const Contact& contact) { return contact.id + base == id; }),
+                unclaimed.end());
+        }
+        if (claimed && r->buttons != 0)
+            ++r;
+        else
+            r = held.erase(r);
+    }
+    for (const Contact& contact : unclaimed)
+        passThrough[contact.id + base] = contact.down;
+    return unclaimed;
 }
 
 } // namespace
@@ -29,7 +106,32 @@ QPoint Quorvel::Controls::globalPoint(const QRect& screen) const
                   screen.y() + int(screen.height() * pos.y()));
 }
 
-Quorvel::Quorvel(QObject* parent) : QObject(parent) {}
+Quorvel::Quorvel(QObject* parent) : QObject(parent), hardware(new NorvaHardware(this))
+{
+    connect(hardware, &NorvaHardware::pnpEvent, this, &Quorvel::in_pnp_event);
+    // Each board announces how many pens and touches it supports in the xp and
+    // xt tags of its description.
+    connect(hardware, &NorvaHardware::deviceEnumerated, this,
+            [this](int, const NorvaHardware::DeviceInfo& info) {
+                in_device_enumerated(info.xp, info.xt);
+            });
+    connect(hardware, &NorvaHardware::deviceEnumCount, this, &Quorvel::in_device_enum_count);
+    connect(hardware, &NorvaHardware::penEvent, this, &Quorvel::in_pen_event);
+    connect(hardware, &NorvaHardware::touchEvent, this, &Quorvel::in_touch_event);
+    connect(hardware, &NorvaHardware::eraseEvent, this, &Quorvel::in_erase_event);
+
+    hardware->attachDriver();
+    configureBoard();
+}
+
+Quorvel::~Quorvel()
+{
+    // A pending configuration must not fire into an adapter that is gone.
+    delete configDelayTimer;
+    configDelayTimer = nullptr;
+    routeBoard(0);
+    hardware->detachDriver();
+}
 
 double Quorvel::normalise(qint32 boardValue)
 {
@@ -66,4 +168,96 @@ Quorvel::Controls Quorvel::eraseControls(const NorvaHardware::EraseContact& cont
     c.radiusY = normalise(contact.height);
     c.pos = c.viewPos = filtered(filter, contact.x, contact.y, c.buttons != 0);
     return c;
+}
+
+void Quorvel::in_pnp_event()
+{
+    print(QStringLiteral("PnP event.\n"));
+}
+
+void Quorvel::in_device_enumerated(int maxPens, int maxTouch)
+{
+    print(QStringLiteral("Found device that supports up to %1 pens & %2 touches.\n")
+              .arg(maxPens)
+              .arg(maxTouch));
+}
+
+void Quorvel::in_device_enum_count(int count)
+{
+    print(QStringLiteral("Enumerated %1 devices.\n").arg(count));
+    delete configDelayTimer;
+    configDelayTimer = new QTimer;
+    configDelayTimer->setSingleShot(true);
+    configDelayTimer->setInterval(ConfigDelayMs);
+    connect(configDelayTimer, &QTimer::timeout, this, &Quorvel::in_config_delay_timeout);
+    configDelayTimer->start();
+}
+
+void Quorvel::in_config_delay_timeout()
+{
+    configureBoard();
+    // The timer is the sender of the signal being handled: let the event loop
+    // delete it once the emission is over.
+    configDelayTimer->deleteLater();
+    configDelayTimer = nullptr;
+}
+
+void Quorvel::configureBoard()
+{
+    routeBoard(1);
+}
+
+// Flag 1 routes the boards' pens and touches to the visualiser, 0 gives them
+// back to the system.
+void Quorvel::routeBoard(qint32 flag)
+{
+    for (quint8 pen = 0; pen < 4; ++pen) {
+        hardware->sendPenModeCommand(pen, 2);
+        hardware->setPenDestination(pen + 1, flag);
+    }
+    hardware->setTouchDestination(flag);
+    hardware->sendPlCommand(flag);
+}
+
+void Quorvel::in_pen_event(const NorvaHardware::PenEvent& event)
+{
+    ProcessMemory& m = memory();
+    Controls c = penControls(event, m.penFilters[~qint32(event.pen)]);
+    Controls& last = m.lastPens[c.id];
+    if (last == c)
+        return;
+    last = c;
+
+    bool& handedOn = passThrough[c.id];
+    if (handedOn) {
+        // An unclaimed pen stays with the system until its tip lifts.
+        handedOn = event.tip;
+        hardware->sendPenToSystem(event);
+        return;
+    }
+    emit out_quorvel_pen_event(c);
+    if (c.flags & Controls::Claimed)
+        return;
+    passThrough[c.id] = true;
+    hardware->sendPenToSystem(event);
+}
+
+void Quorvel::in_touch_event(const NorvaHardware::TouchEvent& event)
+{
+    ProcessMemory& m = memory();
+    const NorvaHardware::TouchEvent unclaimed =
+        offerContacts(event, TouchIdBase, m.touchFilters, heldTouches, m.lastTouches, passThrough,
+                      &Quorvel::touchControls,
+                      [this](std::vector<Controls>& held) { emit out_quorvel_touch_event(held); });
+    if (!unclaimed.isEmpty())
+        hardware->sendTouchesToSystem(unclaimed);
+}
+
+void Quorvel::in_erase_event(const NorvaHardware::EraseEvent& event)
+{
+    // Erasers are never handed to the system: it has no use for them.
+    ProcessMemory& m = memory();
+    offerContacts(event, EraseIdBase, m.eraseFilters, heldErasers, m.lastErasers, passThrough,
+                  &Quorvel::eraseControls,
+                  [this](std::vector<Controls>& held) { emit out_quorvel_erase_event(held); });
 }

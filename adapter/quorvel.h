@@ -8,7 +8,14 @@
 #include <QPointF>
 #include <QRect>
 
-// The input adapter between the hardware object and the dialog.
+#include <map>
+#include <vector>
+
+class QTimer;
+
+// The input adapter between the hardware object and the dialog. It turns board
+// records into contact records, drops repeats, offers every contact to the
+// dialog and hands what the dialog does not claim back to the system.
 class Quorvel : public QObject
 {
     Q_OBJECT
@@ -44,8 +51,13 @@ public:
     // Identifier space: pens -1 - index, touches and erasers from their bases.
     static constexpr qint32 TouchIdBase = 256;
     static constexpr qint32 EraseIdBase = 512;
+    // A burst of enumerations configures the boards once, this long after the last.
+    static constexpr int ConfigDelayMs = 2000;
 
+    // Attaches to the driver, enumerates and configures the boards.
     explicit Quorvel(QObject* parent = nullptr);
+    // Restores the boards' routing and detaches from the driver.
+    ~Quorvel() override;
 
     // A 16-bit board value in normalised space: v / 32768, scaled in single
     // precision as the board's coordinates are.
@@ -58,4 +70,33 @@ public:
                                   PositionFilter& filter);
     static Controls eraseControls(const NorvaHardware::EraseContact& contact,
                                   PositionFilter& filter);
+
+signals:
+    // Receivers set Controls::Claimed in the records they take; the adapter
+    // reads it back as soon as the emission returns, so the connections must
+    // be direct.
+    void out_quorvel_pen_event(Quorvel::Controls& event);
+    void out_quorvel_touch_event(std::vector<Quorvel::Controls>& event);
+    void out_quorvel_erase_event(std::vector<Quorvel::Controls>& event);
+
+public slots:
+    void in_pnp_event();
+    void in_device_enumerated(int maxPens, int maxTouch);
+    void in_device_enum_count(int count);
+    void in_pen_event(const NorvaHardware::PenEvent& event);
+    void in_touch_event(const NorvaHardware::TouchEvent& event);
+    void in_erase_event(const NorvaHardware::EraseEvent& event);
+
+private slots:
+    void in_config_delay_timeout();
+
+private:
+    void configureBoard();
+    void routeBoard(qint32 flag);
+
+    NorvaHardware* hardware = nullptr;
+    std::vector<Controls> heldTouches;
+    std::vector<Controls> heldErasers;
+    std::map<int, bool> passThrough;
+    QTimer* configDelayTimer = nullptr;
 };
