@@ -1,0 +1,402 @@
+// The input adapter against the simulated board: the configuration at start,
+// after enumerations and at shutdown as the driver's call log shows it, the
+// progress lines, and the claim protocol with its hand-back to the system.
+
+#include "boardpackets.h"
+#include "quorvel.h"
+#include "simulatedboard.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+using Controls = Quorvel::Controls;
+
+namespace {
+
+constexpr int Device = 1001;
+const QByteArray OneBoard = "board 1 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> xl<1>\n";
+
+QString writeLine(const QByteArray& command)
+{
+    return QStringLiteral("norvaWritePacket(%1, %2, %3) = %3")
+        .arg(Device)
+        .arg(QString::fromLatin1(command.toHex()))
+        .arg(command.size());
+}
+
+// What configuring the boards sends: flag 1 at start, 0 at shutdown.
+QStringList configuration(int flag)
+{
+    QStringList lines;
+    for (int pen = 0; pen < 4; ++pen) {
+        lines << writeLine(BoardPackets::penModeCommand(quint8(pen), 2));
+        lines << QStringLiteral("norvaSetPointingDeviceDestination(%1, %2, 0, %3)")
+                     .arg(Device)
+                     .arg(pen + 1)
+                     .arg(flag);
+    }
+    lines << QStringLiteral("norvaSetTouchDestination(%1, %2)").arg(Device).arg(flag);
+    lines << writeLine(BoardPackets::plCommand(flag));
+    return lines;
+}
+
+QStringList only(const QStringList& calls, const QString& prefix)
+{
+    QStringList matching;
+    for (const QString& call : calls)
+        if (call.startsWith(prefix))
+            matching << call;
+    return matching;
+}
+
+QString handedOn(const QByteArray& packet)
+{
+    return QStringLiteral("norvaSendTouchPacketToSystem(%1, %2, %3)")
+        .arg(Device)
+        .arg(packet.size())
+        .arg(QString::fromLatin1(packet.toHex()));
+}
+
+NorvaHardware::PenEvent pen(quint8 index, qint32 x, qint32 y, bool tip)
+{
+    NorvaHardware::PenEvent ev;
+    ev.pen = index;
+    ev.x = x;
+    ev.y = y;
+    ev.tip = tip;
+    return ev;
+}
+
+NorvaHardware::TouchContact touch(quint8 id, qint32 x, qint32 y, bool down)
+{
+    NorvaHardware::TouchContact c;
+    c.id = id;
+    c.x = x;
+    c.y = y;
+    c.size = 300;
+    c.down = down;
+    return c;
+}
+
+NorvaHardware::EraseContact eraser(quint8 id, qint32 x, qint32 y, bool down)
+{
+    NorvaHardware::EraseContact c;
+    c.id = id;
+    c.x = x;
+    c.y = y;
+    c.width = 2000;
+    c.height = 1000;
+    c.down = down;
+    return c;
+}
+
+// Captures standard output while it lives.
+class StdoutCapture
+{
+public:
+    StdoutCapture() : previous(std::cout.rdbuf(buffer.rdbuf())) {}
+    ~StdoutCapture() { std::cout.rdbuf(previous); }
+    QString text() const { return QString::fromStdString(buffer.str()); }
+
+private:
+    std::ostringstream buffer;
+    std::streambuf* previous;
+};
+
+// Claims the records whose id is in the set, and keeps a copy of every
+// emission as the receivers saw it.
+struct Receiver
+{
+    QSet<int> claim;
+    QList<std::vector<Controls>> seen;
+
+    void take(std::vector<Controls>& records)
+    {
+        for (Controls& c : records)
+            if (claim.contains(c.id))
+                c.flags |= Controls::Claimed;
+        seen << records;
+    }
+
+    QList<int> ids(int emission) const
+    {
+        QList<int> list;
+        for (const Controls& c : seen.at(emission))
+            list << c.id;
+        return list;
+    }
+};
+
+} // namespace
+
+class TestQuorvel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startConfiguresAndPrints();
+    void burstOfEnumerationsConfiguresOnce();
+    void plugAndPlayReconfigures();
+    void shutdownRestoresRoutingAndCancelsPendingConfiguration();
+    void claimedPenIsNeverHandedOn();
+    void unclaimedPenIsHandedOnUntilItsLift();
+    void touchContactsClaimedOneByOne();
+    void emptyTouchPacketOffersHeldContactsAgain();
+    void unclaimedErasersAreNeverHandedOn();
+    void manyUnclaimedTouchesSplitIntoPackets();
+};
+
+void TestQuorvel::startConfiguresAndPrints()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    QElapsedTimer clock;
+    clock.start();
+    auto adapter = std::make_unique<Quorvel>();
+
+    QCOMPARE(output.text(), QStringLiteral("Found device that supports up to 4 pens & 20 touches.\n"
+                                           "Enumerated 1 devices.\n"));
+    const QStringList start = board.take();
+    QVERIFY(start.size() > 10);
+    QCOMPARE(start.first(), QStringLiteral("norvaAttach() = 1"));
+    QVERIFY(start.filter(QRegularExpression("^norvaSetCallback\\(1001, ")).size() == 1);
+    QCOMPARE(start.mid(start.size() - 10), configuration(1));
+
+    // The enumeration inside the constructor starts the delayed configuration.
+    QTRY_COMPARE_WITH_TIMEOUT(board.calls().size(), start.size() + 10, 5000);
+    QVERIFY(clock.elapsed() >= 1900);
+    QCOMPARE(board.take(), configuration(1));
+}
+
+void TestQuorvel::burstOfEnumerationsConfiguresOnce()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    board.take();
+
+    adapter.in_device_enum_count(3);
+    QTest::qWait(1000);
+    QVERIFY(board.take().isEmpty());
+    adapter.in_device_enum_count(3);
+    const int taken = board.calls().size();
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(board.calls().size() > taken, 5000);
+    QVERIFY(clock.elapsed() >= 1900);
+    QCOMPARE(board.take(), configuration(1));
+    // Nothing else is pending.
+    QTest::qWait(2200);
+    QVERIFY(board.take().isEmpty());
+    QVERIFY(output.text().endsWith(QStringLiteral("Enumerated 3 devices.\nEnumerated 3 devices.\n")));
+}
+
+void TestQuorvel::plugAndPlayReconfigures()
+{
+    SimulatedBoard board(OneBoard + "wait callback 1\nunplug 1\nwait 20\nplug 1\n");
+    StdoutCapture output;
+    Quorvel adapter;
+    const QString found = QStringLiteral("Found device that supports up to 4 pens & 20 touches.\n");
+    QTRY_COMPARE_WITH_TIMEOUT(output.text(),
+                              found + "Enumerated 1 devices.\n" + "PnP event.\n" +
+                                  "Enumerated 0 devices.\n" + "PnP event.\n" + found +
+                                  "Enumerated 1 devices.\n",
+                              5000);
+    // One configuration for the board now present, after the last count.
+    const QStringList sinceStart = board.take();
+    QTRY_VERIFY_WITH_TIMEOUT(board.calls().size() >= sinceStart.size() + 10, 5000);
+    const QStringList all = board.calls();
+    QCOMPARE(all.mid(all.size() - 10), configuration(1));
+    QCOMPARE(only(all, "norvaWritePacket(1001, 3a504c31").size(), 2);
+}
+
+void TestQuorvel::shutdownRestoresRoutingAndCancelsPendingConfiguration()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    auto adapter = std::make_unique<Quorvel>();
+    board.take();
+    adapter.reset();
+
+    const QStringList shutdown = board.take();
+    QCOMPARE(shutdown.mid(0, 10), configuration(0));
+    QVERIFY(shutdown.at(10).startsWith(QStringLiteral("norvaClearCallback(0, 0x")));
+    QCOMPARE(shutdown.at(11), QStringLiteral("norvaDetach()"));
+    // The configuration that was pending at shutdown never comes.
+    QTest::qWait(2300);
+    QVERIFY(board.take().isEmpty());
+}
+
+void TestQuorvel::claimedPenIsNeverHandedOn()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    QList<Controls> seen;
+    connect(&adapter, &Quorvel::out_quorvel_pen_event, [&](Controls& c) {
+        c.flags |= Controls::Claimed;
+        seen << c;
+    });
+    board.take();
+
+    adapter.in_pen_event(pen(1, 1000, 2000, true));
+    adapter.in_pen_event(pen(1, 1000, 2000, true)); // a repeat
+    adapter.in_pen_event(pen(1, 1100, 2000, true));
+    adapter.in_pen_event(pen(1, 1100, 2000, false));
+
+    QCOMPARE(seen.size(), 3);
+    QCOMPARE(seen[0].id, -2);
+    QCOMPARE(seen[0].buttons, 1);
+    QCOMPARE(seen[0].pos, QPointF(1000 / 32768.0, 2000 / 32768.0));
+    QCOMPARE(seen[2].buttons, 0);
+    QVERIFY(only(board.take(), "norvaSendTouchPacketToSystem").isEmpty());
+}
+
+void TestQuorvel::unclaimedPenIsHandedOnUntilItsLift()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    QList<Controls> seen;
+    connect(&adapter, &Quorvel::out_quorvel_pen_event, [&](Controls& c) { seen << c; });
+    board.take();
+
+    const QList<NorvaHardware::PenEvent> stroke{pen(2, 500, 500, true), pen(2, 600, 500, true),
+                                                pen(2, 700, 500, false),
+                                                pen(2, 800, 500, false)};
+    for (const NorvaHardware::PenEvent& ev : stroke)
+        adapter.in_pen_event(ev);
+    adapter.in_pen_event(stroke.last()); // a repeat causes nothing
+
+    // Offered at touch-down, then handed on up to and including the lift;
+    // the next record is offered again (and, unclaimed, handed on).
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen[0].pos.x(), 500 / 32768.0);
+    QCOMPARE(seen[1].pos.x(), 800 / 32768.0);
+    QStringList expected;
+    for (const NorvaHardware::PenEvent& ev : stroke)
+        expected << handedOn(BoardPackets::singleContactPacket(ev));
+    QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem"), expected);
+}
+
+void TestQuorvel::touchContactsClaimedOneByOne()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    Receiver receiver;
+    receiver.claim = {256 + 10};
+    connect(&adapter, &Quorvel::out_quorvel_touch_event,
+            [&](std::vector<Controls>& records) { receiver.take(records); });
+    board.take();
+
+    // Both offered; 11 is not claimed and goes to the system.
+    adapter.in_touch_event({touch(10, 100, 100, true), touch(11, 900, 900, true)});
+    QCOMPARE(receiver.seen.size(), 1);
+    QCOMPARE(receiver.ids(0), (QList<int>{266, 267}));
+    QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem"),
+             QStringList{handedOn(BoardPackets::touchPackets({touch(11, 900, 900, true)})[0])});
+
+    // While 11 is down it is only handed on.
+    adapter.in_touch_event({touch(10, 120, 100, true), touch(11, 920, 900, true)});
+    QCOMPARE(receiver.ids(1), QList<int>{266});
+    QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem"),
+             QStringList{handedOn(BoardPackets::touchPackets({touch(11, 920, 900, true)})[0])});
+
+    // A packet that repeats the last set causes nothing at all.
+    adapter.in_touch_event({touch(10, 120, 100, true), touch(11, 920, 900, true)});
+    QCOMPARE(receiver.seen.size(), 2);
+    QVERIFY(board.take().isEmpty());
+
+    // 11 lifts: the lift goes to the system, then 11 is offered again.
+    adapter.in_touch_event({touch(11, 930, 900, false)});
+    QCOMPARE(receiver.ids(2), QList<int>{266});
+    adapter.in_touch_event({touch(11, 940, 900, true)});
+    QCOMPARE(receiver.ids(3), (QList<int>{266, 267}));
+    QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem").size(), 2);
+
+    // 10 lifts: one emission with buttons 0, after which it is no longer
+    // held; 11, still with the system, is not offered.
+    adapter.in_touch_event({touch(10, 120, 100, false), touch(11, 950, 900, true)});
+    QCOMPARE(receiver.seen.size(), 5);
+    QCOMPARE(receiver.ids(4), QList<int>{266});
+    QCOMPARE(receiver.seen[4].front().buttons, 0);
+    adapter.in_touch_event({touch(11, 960, 900, true)});
+    QCOMPARE(receiver.seen.size(), 5);
+    QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem").size(), 2);
+}
+
+void TestQuorvel::emptyTouchPacketOffersHeldContactsAgain()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    Receiver receiver;
+    receiver.claim = {256 + 20};
+    connect(&adapter, &Quorvel::out_quorvel_touch_event,
+            [&](std::vector<Controls>& records) { receiver.take(records); });
+
+    adapter.in_touch_event({touch(20, 300, 300, true)});
+    QCOMPARE(receiver.seen.size(), 1);
+    // The held contact differs from the last set only by its claimed bit...
+    adapter.in_touch_event({});
+    QCOMPARE(receiver.seen.size(), 1);
+    // ...but an empty packet after a different set offers the held one again.
+    adapter.in_touch_event({touch(21, 50, 50, false)});
+    const int before = receiver.seen.size();
+    adapter.in_touch_event({});
+    QCOMPARE(receiver.seen.size(), before + 1);
+    QCOMPARE(receiver.ids(before), QList<int>{276});
+    QCOMPARE(only(board.calls(), "norvaSendTouchPacketToSystem").size(), 1);
+}
+
+void TestQuorvel::unclaimedErasersAreNeverHandedOn()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    Receiver receiver;
+    connect(&adapter, &Quorvel::out_quorvel_erase_event,
+            [&](std::vector<Controls>& records) { receiver.take(records); });
+    board.take();
+
+    adapter.in_erase_event({eraser(3, 1000, 1000, true)});
+    adapter.in_erase_event({eraser(3, 1100, 1000, true)});
+    adapter.in_erase_event({eraser(3, 1200, 1000, false)});
+    adapter.in_erase_event({eraser(3, 1300, 1000, true)});
+
+    // Offered once, then held back while down, offered again after its lift.
+    QCOMPARE(receiver.seen.size(), 2);
+    QCOMPARE(receiver.seen[0].front().id, 515);
+    QCOMPARE(receiver.seen[0].front().radiusX, 2000 / 32768.0);
+    QCOMPARE(receiver.seen[1].front().pos.x(), 1300 / 32768.0);
+    QVERIFY(only(board.take(), "norvaSendTouchPacketToSystem").isEmpty());
+}
+
+void TestQuorvel::manyUnclaimedTouchesSplitIntoPackets()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    board.take();
+
+    NorvaHardware::TouchEvent many;
+    for (int i = 0; i < 40; ++i)
+        many << touch(quint8(40 + i), 100 * i, 200 * i, true);
+    adapter.in_touch_event(many);
+
+    QStringList expected;
+    for (const QByteArray& packet : BoardPackets::touchPackets(many))
+        expected << handedOn(packet);
+    QCOMPARE(expected.size(), 2);
+    QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem"), expected);
+}
+
+QTEST_GUILESS_MAIN(TestQuorvel)
+#include "tst_quorvel.moc"
