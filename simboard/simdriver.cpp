@@ -354,14 +354,14 @@ void SimDriver::run(Session& session, const std::vector<Scenario::Command>& comm
     for (const Scenario::Command& command : commands) {
         if (session.stopping)
             return;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(command.amount);
         const int32_t device = Scenario::Board::deviceOf(command.board);
+        const auto after = [&](int ms) { return Clock::now() + std::chrono::milliseconds(ms); };
         switch (command.op) {
         case Op::Wait:
-            waitFor(session, deadline, [] { return false; });
+            waitFor(session, after(command.amount), [] { return false; });
             break;
         case Op::WaitCallback: {
-            const bool registered = waitFor(session, deadline, [&] {
+            const bool registered = waitFor(session, after(command.amount), [&] {
                 const Board* board = plugged(session, device);
                 return board && !board->callbacks.empty();
             });
@@ -388,16 +388,19 @@ void SimDriver::run(Session& session, const std::vector<Scenario::Command>& comm
             setPlugged(session, command.board, command.op == Op::Plug);
             break;
         case Op::Repeat:
-            for (int round = 0; command.amount == Scenario::Forever || round < command.amount;
-                 ++round) {
-                if (session.stopping)
-                    return;
-                // Values follow the innermost counted repeat.
-                const double progress = command.amount == Scenario::Forever ? t
-                                        : command.amount > 1 ? double(round) / (command.amount - 1)
-                                                             : 0.0;
-                run(session, command.body, progress);
+            if (command.amount == Scenario::Forever) {
+                // Rounds at least a millisecond apart: a round without waits
+                // must not keep a core busy until the detach.
+                while (!session.stopping) {
+                    const auto next = after(1);
+                    run(session, command.body, t);
+                    waitFor(session, next, [] { return false; });
+                }
             }
+            // Values follow the innermost counted repeat.
+            for (int round = 0; round < command.amount && !session.stopping; ++round)
+                run(session, command.body,
+                    command.amount > 1 ? double(round) / (command.amount - 1) : 0.0);
             break;
         }
     }
