@@ -1,7 +1,11 @@
 #pragma once
 
+#include "quorvel.h"
+
 #include <QDialog>
 
+#include <map>
+#include <memory>
 #include <vector>
 
 class ItemView;
@@ -11,21 +15,49 @@ class StrokesView;
 
 // The program's one window, shown full screen: a strokes view covering the
 // whole dialog, the 16 ms frame cycle that refreshes the views' items and
-// repaints what changed, and the keyboard controls.
+// repaints what changed, and the keyboard controls. It owns the input adapter
+// and routes the board's contacts to the widget under them, claiming every
+// contact it routes.
 class VisualViewDialog : public QDialog
 {
     Q_OBJECT
 
 public:
     explicit VisualViewDialog(QWidget* parent = nullptr);
+    // Deletes the adapter, which gives the boards back to the system, before
+    // any view goes.
+    ~VisualViewDialog() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private slots:
+    // The adapter reads the claimed bit back from these records as soon as
+    // the emission returns.
+    void in_quorvel_pen(Quorvel::Controls& event);
+    void in_quorvel_touch(std::vector<Quorvel::Controls>& event);
+    void in_quorvel_erase(std::vector<Quorvel::Controls>& event);
     void in_timer_update();
 
 private:
+    using Targets = std::map<int, QWidget*>;
+    using Batches = std::map<QWidget*, std::vector<Quorvel::Controls>>;
+
+    QPoint dialogPoint(const Quorvel::Controls& record, const QRect& screen) const;
+    QWidget* bind(Targets& targets, int id, const QPoint& point);
+    void routeContacts(std::vector<Quorvel::Controls>& records, Targets& targets, Batches& batches,
+                       void (ItemView::*deliver)(const std::vector<Quorvel::Controls>&));
+
+    // Declared first, so that it is the last member destroyed, yet gone before
+    // the dialog's child widgets: no board contact can reach a dead view.
+    std::unique_ptr<Quorvel> adapter;
+    // Contact capture: the widget each contact is bound to, null while unbound.
+    Targets penTargets;
+    Targets touchTargets;
+    Targets eraseTargets;
+    // Per bound widget, the records of one call; emptied, capacity kept.
+    Batches touchBatches;
+    Batches eraseBatches;
     // Owned by the dialog through the layout.
     StrokesView* strokesView = nullptr;
     // The views that the frame cycle services, in order.
