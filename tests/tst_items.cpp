@@ -1,3 +1,4 @@
+#include "contactrecord.h"
 #include "itemview.h"
 #include "pen.h"
 #include "touch.h"
@@ -7,21 +8,21 @@
 
 namespace {
 
-Quorvel::Controls record(int id, QPointF pos, int buttons = 1, double rx = 0, double ry = 0)
-{
-    Quorvel::Controls c;
-    c.id = id;
-    c.buttons = buttons;
-    c.radiusX = rx;
-    c.radiusY = ry;
-    c.pos = c.viewPos = pos;
-    return c;
-}
-
 void refresh(Item& item)
 {
     item.scheduleRefresh();
     item.waitRefresh();
+}
+
+// A marker for the record, shown by the view and refreshed once.
+template <typename Marker>
+std::shared_ptr<Marker> shownMarker(ItemView& view, const Quorvel::Controls& event)
+{
+    auto marker = std::make_shared<Marker>(event.pos, QColor(255, 0, 0, 32));
+    marker->setControls(event);
+    view.addItem(marker);
+    refresh(*marker);
+    return marker;
 }
 
 // The item painted over white.
@@ -69,14 +70,14 @@ void TestItems::tagLines()
         Quorvel::Controls event;
         QStringList lines;
     } cases[] = {
-        {record(5, {1234567, 12.5}, 3),
+        {contactRecord(5, {1234567, 12.5}, 3),
          {"ID: 5", "X: 1.23457e+06", "Y: 12.5", "X Radius: 0", "Y Radius: 0", "Buttons: 00000011"}},
-        {record(-1, {0.25, 1080}, 1, 4.5, 10),
+        {contactRecord(-1, {0.25, 1080}, 1, 4.5, 10),
          {"ID: -1", "X: 0.25", "Y: 1080", "X Radius: 4.5", "Y Radius: 10", "Buttons: 00000001"}},
-        {record(300, {1, 2}, 0),
+        {contactRecord(300, {1, 2}, 0),
          {"ID: 300", "X: 1", "Y: 2", "X Radius: 0", "Y Radius: 0", "Buttons: 00000000"}},
         // Only the low eight bits are shown.
-        {record(7, {-3.5, 2}, 0x1A5),
+        {contactRecord(7, {-3.5, 2}, 0x1A5),
          {"ID: 7", "X: -3.5", "Y: 2", "X Radius: 0", "Y Radius: 0", "Buttons: 10100101"}},
     };
     for (const auto& c : cases) {
@@ -89,10 +90,7 @@ void TestItems::tagLines()
 void TestItems::tagIsDrawnInItsBox()
 {
     ItemView view(false);
-    auto pen = std::make_shared<Pen>(QPointF(300, 300), QColor(255, 0, 0, 32));
-    pen->setControls(record(5, {300, 300}));
-    view.addItem(pen);
-    refresh(*pen);
+    const auto pen = shownMarker<Pen>(view, contactRecord(5, {300, 300}));
     QCOMPARE(pen->tagLines.size(), 6);
     QCOMPARE(pen->tagLines.first(), QStringLiteral("ID: 5"));
 
@@ -111,10 +109,7 @@ void TestItems::tagIsDrawnInItsBox()
 void TestItems::defaultRadiusWhenBothRadiiAreZero()
 {
     ItemView view(false);
-    auto pen = std::make_shared<Pen>(QPointF(300.5, 300.5), QColor(255, 0, 0, 32));
-    pen->setControls(record(-1, {300.5, 300.5}));
-    view.addItem(pen);
-    refresh(*pen);
+    const auto pen = shownMarker<Pen>(view, contactRecord(-1, {300.5, 300.5}));
     const QImage image = rendered(*pen);
 
     QVERIFY(isTinted(image.pixel(305, 323))); // 23.5 px from the centre
@@ -133,10 +128,7 @@ void TestItems::defaultRadiusWhenBothRadiiAreZero()
 void TestItems::flatEllipseWhenOneRadiusIsZero()
 {
     ItemView view(false);
-    auto touch = std::make_shared<Touch>(QPointF(300.5, 300.5), QColor(0, 255, 0, 32));
-    touch->setControls(record(256, {300.5, 300.5}, 1, 40, 0));
-    view.addItem(touch);
-    refresh(*touch);
+    const auto touch = shownMarker<Touch>(view, contactRecord(256, {300.5, 300.5}, 1, 40, 0));
     const QImage image = rendered(*touch);
 
     QVERIFY(isWhite(image.pixel(305, 323))); // no default radius
@@ -150,14 +142,8 @@ void TestItems::flatEllipseWhenOneRadiusIsZero()
 void TestItems::fractionalPositionIsBakedIntoTheCache()
 {
     ItemView view(false);
-    auto whole = std::make_shared<Pen>(QPointF(300, 300), QColor(255, 0, 0, 32));
-    auto half = std::make_shared<Pen>(QPointF(300.5, 300), QColor(255, 0, 0, 32));
-    whole->setControls(record(-1, {300, 300}));
-    half->setControls(record(-2, {300.5, 300}));
-    view.addItem(whole);
-    view.addItem(half);
-    refresh(*whole);
-    refresh(*half);
+    const auto whole = shownMarker<Pen>(view, contactRecord(-1, {300, 300}));
+    const auto half = shownMarker<Pen>(view, contactRecord(-2, {300.5, 300}));
 
     // The vertical crosshair line at x = 300.5 fills column 300; at x = 300
     // it straddles columns 299 and 300.
@@ -173,10 +159,7 @@ void TestItems::fractionalPositionIsBakedIntoTheCache()
 void TestItems::moveReportsOldAndNewRectangles()
 {
     ItemView view(false);
-    auto pen = std::make_shared<Pen>(QPointF(200, 200), QColor(255, 0, 0, 32));
-    pen->setControls(record(-1, {200, 200}));
-    view.addItem(pen);
-    refresh(*pen);
+    const auto pen = shownMarker<Pen>(view, contactRecord(-1, {200, 200}));
     const QRect first = pen->screenRect;
     QVERIFY(first.contains(QPoint(200, 200)));
     QVERIFY(first.contains(QPoint(200 - 25 - 150, 200 - 25 - 125)));
@@ -184,7 +167,7 @@ void TestItems::moveReportsOldAndNewRectangles()
     QVERIFY(view.takeDirty().isEmpty());
 
     // A new record rebuilds everything on a refresh thread.
-    pen->setControls(record(-1, {500, 200}));
+    pen->setControls(contactRecord(-1, {500, 200}));
     QCOMPARE(pen->dirty, int(Item::DirtyAll));
     refresh(*pen);
     const QRect second = pen->screenRect;
@@ -205,7 +188,7 @@ void TestItems::moveReportsOldAndNewRectangles()
 void TestItems::itemInNoViewKeepsItsDirtyFlags()
 {
     Pen pen(QPointF(10, 10), QColor(255, 0, 0, 32));
-    pen.setControls(record(-1, {10, 10}));
+    pen.setControls(contactRecord(-1, {10, 10}));
     refresh(pen);
     QCOMPARE(pen.dirty, int(Item::DirtyAll));
     QVERIFY(pen.cache == nullptr);
@@ -217,7 +200,7 @@ void TestItems::itemInNoViewKeepsItsDirtyFlags()
     view.removeItem(added.get());
     QVERIFY(added->view == nullptr);
     QVERIFY(view.items.empty());
-    added->setControls(record(-1, {20, 20}));
+    added->setControls(contactRecord(-1, {20, 20}));
     refresh(*added);
     QCOMPARE(added->dirty, int(Item::DirtyAll));
 }
@@ -225,17 +208,14 @@ void TestItems::itemInNoViewKeepsItsDirtyFlags()
 void TestItems::cacheOnlyGrows()
 {
     ItemView view(false);
-    auto touch = std::make_shared<Touch>(QPointF(300, 300), QColor(0, 255, 0, 32));
-    view.addItem(touch);
-    touch->setControls(record(256, {300, 300}, 1, 60, 60));
-    refresh(*touch);
+    const auto touch = shownMarker<Touch>(view, contactRecord(256, {300, 300}, 1, 60, 60));
     const QImage* cache = touch->cache;
     QVERIFY(cache->width() >= 150 + 120 + 4);
     QVERIFY(cache->height() >= 125 + 120 + 4);
     const QSize tall = cache->size();
 
     // Smaller: the same image is kept.
-    touch->setControls(record(256, {301.7, 300.2}, 1, 10.3, 10.3));
+    touch->setControls(contactRecord(256, {301.7, 300.2}, 1, 10.3, 10.3));
     refresh(*touch);
     QCOMPARE(touch->cache, cache);
     QCOMPARE(touch->cache->size(), tall);
@@ -245,7 +225,7 @@ void TestItems::cacheOnlyGrows()
     QVERIFY(isWhite(image.pixel(320, 320)));
 
     // Wider but flatter: grows in width and keeps its height.
-    touch->setControls(record(256, {300, 300}, 1, 120.4, 0));
+    touch->setControls(contactRecord(256, {300, 300}, 1, 120.4, 0));
     refresh(*touch);
     QVERIFY(touch->cache->width() >= 150 + 241 + 4);
     QCOMPARE(touch->cache->height(), tall.height());
@@ -254,7 +234,7 @@ void TestItems::cacheOnlyGrows()
 
     // Repeated fractional sizes within the cache allocate nothing.
     for (double r : {100.3, 100.7, 119.9}) {
-        touch->setControls(record(256, {300, 300}, 1, r, r / 2));
+        touch->setControls(contactRecord(256, {300, 300}, 1, r, r / 2));
         refresh(*touch);
         QCOMPARE(touch->cache, grown);
         QCOMPARE(touch->cache->size(), wide);

@@ -1,3 +1,4 @@
+#include "contactrecord.h"
 #include "itemview.h"
 #include "pen.h"
 
@@ -5,15 +6,6 @@
 #include <QtTest>
 
 namespace {
-
-Quorvel::Controls record(int id, QPointF pos, int buttons = 1)
-{
-    Quorvel::Controls c;
-    c.id = id;
-    c.buttons = buttons;
-    c.pos = c.viewPos = pos;
-    return c;
-}
 
 // A hit-testable square that records the input it is handed.
 class Square : public Item
@@ -153,9 +145,9 @@ void TestItemView::mouseSynthesizedFromTouchIsIgnored()
 void TestItemView::penIsCapturedByItsFirstItem()
 {
     Emitted out(*view);
-    view->in_pen_event(record(-1, {50, 50}));
-    view->in_pen_event(record(-1, {250, 50}));  // over the other square
-    view->in_pen_event(record(-1, {150, 200})); // over nothing
+    view->in_pen_event(contactRecord(-1, {50, 50}));
+    view->in_pen_event(contactRecord(-1, {250, 50}));  // over the other square
+    view->in_pen_event(contactRecord(-1, {150, 200})); // over nothing
     QVERIFY(out.pens.empty());
     QVERIFY(right->pens.empty());
     QCOMPARE(int(left->pens.size()), 3);
@@ -164,17 +156,17 @@ void TestItemView::penIsCapturedByItsFirstItem()
 
     // A record without buttons ends the capture; the next contact over
     // nothing leaves the view.
-    view->in_pen_event(record(-1, {150, 200}, 0));
+    view->in_pen_event(contactRecord(-1, {150, 200}, 0));
     QCOMPARE(int(left->pens.size()), 4);
-    view->in_pen_event(record(-1, {150, 200}));
+    view->in_pen_event(contactRecord(-1, {150, 200}));
     QCOMPARE(int(out.pens.size()), 1);
     // Records of a contact that began over nothing stay with nothing.
-    view->in_pen_event(record(-1, {250, 50}));
+    view->in_pen_event(contactRecord(-1, {250, 50}));
     QCOMPARE(int(out.pens.size()), 2);
     QVERIFY(right->pens.empty());
 
     // The record an item gets is in its own coordinates.
-    view->in_pen_event(record(-2, {230, 40}));
+    view->in_pen_event(contactRecord(-2, {230, 40}));
     QCOMPARE(right->pens.back().pos, QPointF(30, 40));
     QCOMPARE(right->pens.back().viewPos, QPointF(230, 40));
 }
@@ -182,22 +174,22 @@ void TestItemView::penIsCapturedByItsFirstItem()
 void TestItemView::hoverEntersAndLeaves()
 {
     Emitted out(*view);
-    view->in_pen_event(record(-3, {150, 50}, 0));
+    view->in_pen_event(contactRecord(-3, {150, 50}, 0));
     QCOMPARE(int(out.pens.size()), 1);
 
     // Entering: the record itself, then the entry.
-    view->in_pen_event(record(-3, {20, 30}, 0));
+    view->in_pen_event(contactRecord(-3, {20, 30}, 0));
     QCOMPARE(int(left->pens.size()), 2);
     for (const Quorvel::Controls& c : left->pens)
         QCOMPARE(c.flags, 0);
 
     // Moving inside: the record only.
-    view->in_pen_event(record(-3, {40, 30}, 0));
+    view->in_pen_event(contactRecord(-3, {40, 30}, 0));
     QCOMPARE(int(left->pens.size()), 3);
 
     // Moving straight onto the other square: the new item gets the record
     // and the entry, the old one the leave with bit 1.
-    view->in_pen_event(record(-3, {260, 30}, 0));
+    view->in_pen_event(contactRecord(-3, {260, 30}, 0));
     QCOMPARE(int(right->pens.size()), 2);
     QCOMPARE(right->pens[0].flags, 0);
     QCOMPARE(right->pens[1].flags, 0);
@@ -206,7 +198,7 @@ void TestItemView::hoverEntersAndLeaves()
     QCOMPARE(left->pens[3].pos, QPointF(260, 30));
 
     // Leaving to nothing.
-    view->in_pen_event(record(-3, {260, 200}, 0));
+    view->in_pen_event(contactRecord(-3, {260, 200}, 0));
     QCOMPARE(int(out.pens.size()), 2);
     QCOMPARE(right->pens.back().flags, int(Quorvel::Controls::HoverLeft));
     QCOMPARE(right->pens.back().pos, QPointF(60, 200));
@@ -215,20 +207,21 @@ void TestItemView::hoverEntersAndLeaves()
 void TestItemView::eventItemsAreNeverHit()
 {
     auto pen = std::make_shared<Pen>(QPointF(150, 200), QColor(255, 0, 0, 32));
-    pen->setControls(record(-1, {150, 200}));
+    pen->setControls(contactRecord(-1, {150, 200}));
     view->addItem(pen);
     pen->scheduleRefresh();
     pen->waitRefresh();
     QVERIFY(pen->contains(QPointF(0, 0)));
-    QVERIFY(view->itemAt(record(-1, {150, 200})) == nullptr);
-    QCOMPARE(view->itemAt(record(-1, {50, 50})), std::shared_ptr<Item>(left));
+    QVERIFY(view->itemAt(contactRecord(-1, {150, 200})) == nullptr);
+    QCOMPARE(view->itemAt(contactRecord(-1, {50, 50})), std::shared_ptr<Item>(left));
 }
 
 void TestItemView::touchesAreDispatchedInBatches()
 {
     Emitted out(*view);
-    view->in_touch_event({record(1, {10, 10}), record(2, {150, 200}), record(3, {210, 20}),
-                          record(4, {20, 20}), record(5, {160, 210})});
+    view->in_touch_event({contactRecord(1, {10, 10}), contactRecord(2, {150, 200}),
+                          contactRecord(3, {210, 20}), contactRecord(4, {20, 20}),
+                          contactRecord(5, {160, 210})});
     QCOMPARE(int(left->touchBatches.size()), 1);
     QCOMPARE(int(left->touchBatches[0].size()), 2);
     QCOMPARE(left->touchBatches[0][1].id, 4);
@@ -242,13 +235,13 @@ void TestItemView::touchesAreDispatchedInBatches()
     QCOMPARE(out.touches[0][1].id, 5);
 
     // Captured contacts stay with their item until they lift.
-    view->in_touch_event({record(1, {250, 50}), record(3, {150, 200}, 0)});
+    view->in_touch_event({contactRecord(1, {250, 50}), contactRecord(3, {150, 200}, 0)});
     QCOMPARE(int(left->touchBatches.size()), 2);
     QCOMPARE(left->touchBatches[1][0].pos, QPointF(250, 50));
     QCOMPARE(right->touchBatches[1][0].buttons, 0);
     QCOMPARE(int(out.touches.size()), 1);
     // Contact 3 lifted: its next record finds nothing.
-    view->in_touch_event({record(3, {150, 200})});
+    view->in_touch_event({contactRecord(3, {150, 200})});
     QCOMPARE(int(out.touches.size()), 2);
 
     view->in_touch_event({});
@@ -259,7 +252,7 @@ void TestItemView::touchesAreDispatchedInBatches()
 void TestItemView::erasersAreDispatchedInBatches()
 {
     Emitted out(*view);
-    view->in_erase_event({record(512, {50, 50}), record(513, {150, 200})});
+    view->in_erase_event({contactRecord(512, {50, 50}), contactRecord(513, {150, 200})});
     QCOMPARE(int(left->eraseBatches.size()), 1);
     QCOMPARE(int(out.erasers.size()), 1);
     QCOMPARE(out.erasers[0][0].id, 513);
@@ -317,8 +310,8 @@ void TestItemView::tickHandsOutTheDirtyRegion()
 {
     auto a = std::make_shared<Pen>(QPointF(200, 200), QColor(255, 0, 0, 32));
     auto b = std::make_shared<Pen>(QPointF(400, 250), QColor(255, 0, 0, 32));
-    a->setControls(record(-1, {200, 200}));
-    b->setControls(record(-2, {400, 250}));
+    a->setControls(contactRecord(-1, {200, 200}));
+    b->setControls(contactRecord(-2, {400, 250}));
     view->addItem(a);
     view->addItem(b);
     view->takeDirty();

@@ -1,20 +1,10 @@
+#include "contactrecord.h"
 #include "strokesview.h"
 
 #include <QPainter>
 #include <QtTest>
 
 namespace {
-
-Quorvel::Controls record(int id, QPointF pos, int buttons = 1, double rx = 0, double ry = 0)
-{
-    Quorvel::Controls c;
-    c.id = id;
-    c.buttons = buttons;
-    c.radiusX = rx;
-    c.radiusY = ry;
-    c.pos = c.viewPos = pos;
-    return c;
-}
 
 using Records = std::vector<Quorvel::Controls>;
 
@@ -81,7 +71,7 @@ QRegion TestStrokesView::tick()
 
 void TestStrokesView::penDrawsDotThenLinesOfDefaultWidth()
 {
-    view->in_pen_event(record(-1, {100, 100}));
+    view->in_pen_event(contactRecord(-1, {100, 100}));
     // Dot of radius 3 at touch-down.
     QCOMPARE(stroke(100, 100), Red);
     QCOMPARE(stroke(101, 101), Red);
@@ -89,7 +79,7 @@ void TestStrokesView::penDrawsDotThenLinesOfDefaultWidth()
     QCOMPARE(view->takeDirty(), QRegion(QRect(QPoint(96, 96), QPoint(104, 104))));
 
     // Lines 6 pixels wide with round caps.
-    view->in_pen_event(record(-1, {200, 100}));
+    view->in_pen_event(contactRecord(-1, {200, 100}));
     QCOMPARE(stroke(150, 97), Red);
     QCOMPARE(stroke(150, 102), Red);
     QCOMPARE(stroke(150, 104), Transparent);
@@ -99,7 +89,7 @@ void TestStrokesView::penDrawsDotThenLinesOfDefaultWidth()
     QCOMPARE(view->takeDirty(), QRegion(QRect(QPoint(96, 96), QPoint(204, 104))));
 
     // The lift completes the stroke with its last, empty piece.
-    view->in_pen_event(record(-1, {200, 100}, 0));
+    view->in_pen_event(contactRecord(-1, {200, 100}, 0));
     QCOMPARE(int(view->finishedStrokes.size()), 1);
     const StrokesView::Stroke& done = view->finishedStrokes[0];
     QCOMPARE(done.color, QColor(Qt::red));
@@ -109,8 +99,8 @@ void TestStrokesView::penDrawsDotThenLinesOfDefaultWidth()
     QCOMPARE(done.segments[2].halfWidth, 3.0f);
 
     // A hovering pen draws nothing.
-    view->in_pen_event(record(-1, {300, 200}, 0));
-    view->in_pen_event(record(-1, {320, 200}, 0));
+    view->in_pen_event(contactRecord(-1, {300, 200}, 0));
+    view->in_pen_event(contactRecord(-1, {320, 200}, 0));
     QCOMPARE(stroke(300, 200), Transparent);
     QCOMPARE(int(view->finishedStrokes.size()), 1);
 }
@@ -118,27 +108,27 @@ void TestStrokesView::penDrawsDotThenLinesOfDefaultWidth()
 void TestStrokesView::widthFromRadiiAndFromStrokeWidth()
 {
     // The larger radius is the half-width: 20 pixels wide.
-    view->in_touch_event({record(300, {50, 150}, 1, 4, 10)});
-    view->in_touch_event({record(300, {250, 150}, 1, 4, 10)});
+    view->in_touch_event({contactRecord(300, {50, 150}, 1, 4, 10)});
+    view->in_touch_event({contactRecord(300, {250, 150}, 1, 4, 10)});
     QCOMPARE(stroke(150, 141), Green);
     QCOMPARE(stroke(150, 158), Green);
     QCOMPARE(stroke(150, 161), Transparent);
     QCOMPARE(stroke(150, 138), Transparent);
 
     view->strokeWidth = 7;
-    view->in_pen_event(record(-1, {50, 50}));
-    view->in_pen_event(record(-1, {250, 50}));
+    view->in_pen_event(contactRecord(-1, {50, 50}));
+    view->in_pen_event(contactRecord(-1, {250, 50}));
     QCOMPARE(stroke(150, 56), Red);
     QCOMPARE(stroke(150, 58), Transparent);
-    view->in_pen_event(record(-1, {250, 50}, 0));
+    view->in_pen_event(contactRecord(-1, {250, 50}, 0));
 
     // Width 0: an empty dot, then a hairline with a margin of 1.
     view->strokeWidth = 0;
     view->takeDirty();
-    view->in_pen_event(record(-2, {50.5, 250.5}));
+    view->in_pen_event(contactRecord(-2, {50.5, 250.5}));
     QCOMPARE(stroke(50, 250), Transparent);
     QCOMPARE(view->takeDirty(), QRegion(QRect(QPoint(49, 249), QPoint(51, 251))));
-    view->in_pen_event(record(-2, {250.5, 250.5}));
+    view->in_pen_event(contactRecord(-2, {250.5, 250.5}));
     QVERIFY(qAlpha(stroke(150, 250)) > 200);
     QCOMPARE(stroke(150, 249), Transparent);
     QCOMPARE(stroke(150, 251), Transparent);
@@ -147,10 +137,10 @@ void TestStrokesView::widthFromRadiiAndFromStrokeWidth()
 
 void TestStrokesView::strokesShowOverTheBackground()
 {
-    view->in_pen_event(record(-1, {100, 100}));
-    view->in_pen_event(record(-1, {100, 200}));
-    view->in_touch_event({record(257, {50, 150}), record(258, {300, 50})});
-    view->in_touch_event({record(257, {150, 150}), record(258, {300, 250})});
+    view->in_pen_event(contactRecord(-1, {100, 100}));
+    view->in_pen_event(contactRecord(-1, {100, 200}));
+    view->in_touch_event({contactRecord(257, {50, 150}), contactRecord(258, {300, 50})});
+    view->in_touch_event({contactRecord(257, {150, 150}), contactRecord(258, {300, 250})});
     const QImage shown = view->grab().toImage();
     QCOMPARE(shown.pixel(100, 120), Red);
     QCOMPARE(shown.pixel(130, 150), Green);
@@ -167,47 +157,47 @@ void TestStrokesView::eraserClearsToTheBackground()
             painter.fillRect(QRect(QPoint(), image), Qt::black);
         });
     view->toggleBackgroundMode(BackgroundMode::AllBlack);
-    view->in_pen_event(record(-1, {50, 100}));
-    view->in_pen_event(record(-1, {350, 100}));
-    view->in_pen_event(record(-1, {350, 100}, 0));
+    view->in_pen_event(contactRecord(-1, {50, 100}));
+    view->in_pen_event(contactRecord(-1, {350, 100}));
+    view->in_pen_event(contactRecord(-1, {350, 100}, 0));
     QCOMPARE(view->grab().toImage().pixel(200, 100), Red);
 
-    view->in_erase_event({record(512, {200, 50}, 1, 10, 5)});
-    view->in_erase_event({record(512, {200, 150}, 1, 10, 5)});
+    view->in_erase_event({contactRecord(512, {200, 50}, 1, 10, 5)});
+    view->in_erase_event({contactRecord(512, {200, 150}, 1, 10, 5)});
     QCOMPARE(stroke(200, 100), Transparent);
     QCOMPARE(stroke(195, 100), Transparent);
     QCOMPARE(stroke(185, 100), Red);
     const QImage shown = view->grab().toImage();
     QCOMPARE(shown.pixel(200, 100), qRgb(0, 0, 0));
     QCOMPARE(shown.pixel(185, 100), Red);
-    view->in_erase_event({record(512, {200, 150}, 0)});
+    view->in_erase_event({contactRecord(512, {200, 150}, 0)});
     QCOMPARE(view->finishedStrokes.back().color, QColor(Qt::white));
 }
 
 void TestStrokesView::restingContactPaintsOnce()
 {
-    view->in_touch_event({record(260, {100, 100})});
+    view->in_touch_event({contactRecord(260, {100, 100})});
     view->takeDirty();
     for (int i = 0; i < 5; ++i)
-        view->in_touch_event({record(260, {100, 100})});
+        view->in_touch_event({contactRecord(260, {100, 100})});
     QVERIFY(view->takeDirty().isEmpty());
     QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 1);
 
     // After a move, the first repeat leaves a dot at the end, the others
     // nothing.
-    view->in_touch_event({record(260, {120, 100})});
+    view->in_touch_event({contactRecord(260, {120, 100})});
     for (int i = 0; i < 3; ++i)
-        view->in_touch_event({record(260, {120, 100})});
+        view->in_touch_event({contactRecord(260, {120, 100})});
     QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 3);
     // The same point with another width is a new piece.
-    view->in_touch_event({record(260, {120, 100}, 1, 2, 2)});
+    view->in_touch_event({contactRecord(260, {120, 100}, 1, 2, 2)});
     QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 4);
 }
 
 void TestStrokesView::touchDownAndLiftAtOnePointIsOneDot()
 {
-    view->in_touch_event({record(261, {100, 100})});
-    view->in_touch_event({record(261, {100, 100}, 0)});
+    view->in_touch_event({contactRecord(261, {100, 100})});
+    view->in_touch_event({contactRecord(261, {100, 100}, 0)});
     QCOMPARE(int(view->finishedStrokes.size()), 1);
     QCOMPARE(int(view->finishedStrokes[0].segments.size()), 1);
     QCOMPARE(view->contactStrokes[261].state, 0);
@@ -219,18 +209,18 @@ void TestStrokesView::strokesSurviveResizes()
 {
     // Red, crossed by green, partly erased, then red again over the erased
     // part: the replay must look exactly like the live drawing.
-    view->in_pen_event(record(-1, {20, 100}));
-    view->in_pen_event(record(-1, {380, 110}));
-    view->in_pen_event(record(-1, {380, 110}, 0));
-    view->in_touch_event({record(262, {200, 20}, 1, 6.3, 6.3)});
-    view->in_touch_event({record(262, {210, 280}, 1, 6.3, 6.3)});
-    view->in_touch_event({record(262, {210, 280}, 0)});
-    view->in_erase_event({record(513, {100, 20}, 1, 8, 8)});
-    view->in_erase_event({record(513, {300, 280}, 1, 8, 8)});
-    view->in_erase_event({record(513, {300, 280}, 0)});
-    view->in_pen_event(record(-2, {100, 280}));
-    view->in_pen_event(record(-2, {300, 20}));
-    view->in_pen_event(record(-2, {300, 20}, 0));
+    view->in_pen_event(contactRecord(-1, {20, 100}));
+    view->in_pen_event(contactRecord(-1, {380, 110}));
+    view->in_pen_event(contactRecord(-1, {380, 110}, 0));
+    view->in_touch_event({contactRecord(262, {200, 20}, 1, 6.3, 6.3)});
+    view->in_touch_event({contactRecord(262, {210, 280}, 1, 6.3, 6.3)});
+    view->in_touch_event({contactRecord(262, {210, 280}, 0)});
+    view->in_erase_event({contactRecord(513, {100, 20}, 1, 8, 8)});
+    view->in_erase_event({contactRecord(513, {300, 280}, 1, 8, 8)});
+    view->in_erase_event({contactRecord(513, {300, 280}, 0)});
+    view->in_pen_event(contactRecord(-2, {100, 280}));
+    view->in_pen_event(contactRecord(-2, {300, 20}));
+    view->in_pen_event(contactRecord(-2, {300, 20}, 0));
     const QImage live = view->strokesImage->copy(0, 0, 400, 300);
     const QImage* before = view->strokesImage;
 
@@ -254,11 +244,11 @@ void TestStrokesView::strokesSurviveResizes()
 
 void TestStrokesView::clearStrokesEmptiesTheImage()
 {
-    view->in_pen_event(record(-1, {50, 50}));
-    view->in_pen_event(record(-1, {150, 50}));
-    view->in_pen_event(record(-1, {150, 50}, 0));
-    view->in_touch_event({record(263, {50, 150})});
-    view->in_touch_event({record(263, {150, 150})});
+    view->in_pen_event(contactRecord(-1, {50, 50}));
+    view->in_pen_event(contactRecord(-1, {150, 50}));
+    view->in_pen_event(contactRecord(-1, {150, 50}, 0));
+    view->in_touch_event({contactRecord(263, {50, 150})});
+    view->in_touch_event({contactRecord(263, {150, 150})});
     view->takeDirty();
 
     view->clearStrokes();
@@ -271,8 +261,8 @@ void TestStrokesView::clearStrokesEmptiesTheImage()
 
     // The contact that is down keeps drawing; what it drew before the clear
     // does not come back with a replay.
-    view->in_touch_event({record(263, {250, 150})});
-    view->in_touch_event({record(263, {250, 150}, 0)});
+    view->in_touch_event({contactRecord(263, {250, 150})});
+    view->in_touch_event({contactRecord(263, {250, 150}, 0)});
     QCOMPARE(stroke(200, 150), Green);
     QCOMPARE(int(view->finishedStrokes.size()), 1);
     view->redrawStrokes();
@@ -282,13 +272,13 @@ void TestStrokesView::clearStrokesEmptiesTheImage()
 
 void TestStrokesView::markersOnlyWhileDown()
 {
-    view->in_pen_event(record(-1, {100, 100}, 0));
+    view->in_pen_event(contactRecord(-1, {100, 100}, 0));
     QVERIFY(view->items.empty());
     QVERIFY(view->markers.empty());
 
-    view->in_pen_event(record(-1, {200, 200}, 3));
-    view->in_touch_event({record(264, {300, 200}, 1, 5, 5)});
-    view->in_erase_event({record(514, {300, 100}, 1, 5, 5)});
+    view->in_pen_event(contactRecord(-1, {200, 200}, 3));
+    view->in_touch_event({contactRecord(264, {300, 200}, 1, 5, 5)});
+    view->in_erase_event({contactRecord(514, {300, 100}, 1, 5, 5)});
     QCOMPARE(int(view->items.size()), 3);
     QCOMPARE(view->items[0]->metaObject()->className(), "Pen");
     QCOMPARE(view->items[1]->metaObject()->className(), "Touch");
@@ -298,7 +288,7 @@ void TestStrokesView::markersOnlyWhileDown()
     tick();
 
     // Updates move the marker.
-    view->in_pen_event(record(-1, {210, 200}, 1));
+    view->in_pen_event(contactRecord(-1, {210, 200}, 1));
     QCOMPARE(view->markers[-1]->position, QPointF(210, 200));
     QCOMPARE(view->markers[-1]->buttons, 1);
     tick();
@@ -306,7 +296,7 @@ void TestStrokesView::markersOnlyWhileDown()
 
     // The lift removes it and reports the area it covered.
     std::weak_ptr<EventItem> gone = view->markers[-1];
-    view->in_pen_event(record(-1, {210, 200}, 0));
+    view->in_pen_event(contactRecord(-1, {210, 200}, 0));
     QVERIFY(gone.expired());
     QCOMPARE(view->markers.count(-1), size_t(0));
     QCOMPARE(int(view->items.size()), 2);
@@ -315,31 +305,31 @@ void TestStrokesView::markersOnlyWhileDown()
 
 void TestStrokesView::showInfoTagsAppliesAtTouchDown()
 {
-    view->in_touch_event({record(265, {100, 100})});
+    view->in_touch_event({contactRecord(265, {100, 100})});
     view->showInfoTags = false;
     // A contact that is down keeps its marker until it lifts.
-    view->in_touch_event({record(265, {120, 100}), record(266, {200, 100})});
+    view->in_touch_event({contactRecord(265, {120, 100}), contactRecord(266, {200, 100})});
     QCOMPARE(int(view->items.size()), 1);
     QCOMPARE(view->markers[265]->position, QPointF(120, 100));
     QCOMPARE(view->markers.count(266), size_t(0));
     // Its strokes are drawn all the same.
     QCOMPARE(stroke(200, 100), Green);
-    view->in_touch_event({record(265, {120, 100}, 0), record(266, {210, 100}, 0)});
+    view->in_touch_event({contactRecord(265, {120, 100}, 0), contactRecord(266, {210, 100}, 0)});
     QVERIFY(view->items.empty());
     QVERIFY(view->markers.empty());
 
     // With tags on again, the next down record gets its marker.
-    view->in_touch_event({record(266, {220, 100})});
+    view->in_touch_event({contactRecord(266, {220, 100})});
     view->showInfoTags = true;
-    view->in_touch_event({record(266, {230, 100})});
+    view->in_touch_event({contactRecord(266, {230, 100})});
     QCOMPARE(int(view->items.size()), 1);
     QCOMPARE(view->markers[266]->position, QPointF(230, 100));
 }
 
 void TestStrokesView::markersArePaintedOnTop()
 {
-    view->in_pen_event(record(-1, {300.5, 200.5}));
-    view->in_pen_event(record(-1, {330.5, 200.5}));
+    view->in_pen_event(contactRecord(-1, {300.5, 200.5}));
+    view->in_pen_event(contactRecord(-1, {330.5, 200.5}));
     tick();
     const QImage shown = view->grab().toImage();
     // Translucent red over white inside the ellipse, over the red stroke

@@ -42,6 +42,21 @@ double fraction(double v)
 
 } // namespace
 
+Item::RefreshTask::RefreshTask(Item* item) : task([item] { item->refresh(); })
+{
+    setAutoDelete(false);
+}
+
+void Item::RefreshTask::run()
+{
+    task();
+}
+
+std::future<void> Item::RefreshTask::future()
+{
+    return task.get_future();
+}
+
 Item::Item(const QPointF& position, float rotation, float scale)
     : position(position), rotation(rotation), scale(scale)
 {
@@ -106,15 +121,20 @@ void Item::scheduleRefresh()
         refresh();
         return;
     }
-    auto task = std::make_shared<std::packaged_task<void()>>([this] { refresh(); });
-    refreshFuture = task->get_future();
-    refreshPool()->start([task] { (*task)(); });
+    refreshTask = std::make_unique<RefreshTask>(this);
+    refreshFuture = refreshTask->future();
+    refreshPool()->start(refreshTask.get());
 }
 
 void Item::waitRefresh()
 {
+    // The GUI thread would only wait: a refresh that no pool thread has
+    // started yet runs here instead.
+    if (refreshTask && pool && pool->tryTake(refreshTask.get()))
+        refreshTask->run();
     if (refreshFuture.valid())
         refreshFuture.get();
+    refreshTask.reset();
 }
 
 void Item::refresh()

@@ -8,9 +8,11 @@
 #include <QPointF>
 #include <QRect>
 #include <QRectF>
+#include <QRunnable>
 #include <QTransform>
 
 #include <future>
+#include <memory>
 #include <vector>
 
 class ItemView;
@@ -62,7 +64,20 @@ public:
     // Copies the cache to the painter at whole-pixel coordinates.
     void paint(QPainter* painter);
 
+    // A refresh queued on the pool; done when refreshFuture is ready.
+    class RefreshTask : public QRunnable
+    {
+    public:
+        explicit RefreshTask(Item* item);
+        void run() override;
+        std::future<void> future();
+
+    private:
+        std::packaged_task<void()> task;
+    };
+
     std::future<void> refreshFuture;
+    std::unique_ptr<RefreshTask> refreshTask;
     QPointF position;
     float rotation;
     float scale;

@@ -72,6 +72,9 @@ bool StrokesView::StrokeSegment::operator==(const StrokeSegment& other) const
 
 StrokesView::StrokesView() : ItemView(false)
 {
+    // The background image covers every pixel, so the widget's own white
+    // fill underneath it would only cost time.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     connect(this, &ItemView::out_pen_event, this, &StrokesView::my_pen_event);
     connect(this, &ItemView::out_touch_event, this, &StrokesView::my_touch_event);
     connect(this, &ItemView::out_erase_event, this, &StrokesView::my_erase_event);
