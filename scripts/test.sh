@@ -7,5 +7,7 @@ root=$(dirname "$here")
 build_dir=${BUILD_DIR:-$root/build}
 
 "$here/setup.sh"
-cd "$build_dir"
-ctest --output-on-failure
+(cd "$build_dir" && ctest --output-on-failure)
+# The threaded tests again under ThreadSanitizer, then the Windows cross build.
+"$here/tsan-test.sh"
+"$here/cross-windows.sh"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the tests labelled "threads" with ThreadSanitizer in a folder of their
+# own and runs them; any report fails the run. Qt itself is not instrumented:
+# tests/tsan.supp names the reports that come from inside Qt and says why.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+build_dir=${BUILD_DIR:-$root/build}-tsan
+flags=-fsanitize=thread
+
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
+
+# Only what the threaded tests need: test <name> is built by target tst_<name>.
+cd "$build_dir"
+mapfile -t targets < <(ctest -N -L threads | sed -n 's/^ *Test *#[0-9]*: *\(.*\)$/tst_\1/p')
+if [ ${#targets[@]} -eq 0 ]; then
+    echo "error: no test is labelled threads" >&2
+    exit 1
+fi
+cmake --build . -j"$(nproc)" --target "${targets[@]}"
+
+# Address-space randomisation off: ThreadSanitizer needs its fixed layout,
+# which kernels with a large mmap entropy break.
+export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp ${TSAN_OPTIONS:-}"
+setarch "$(uname -m)" -R ctest -L threads --output-on-failure
