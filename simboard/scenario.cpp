@@ -14,6 +14,13 @@ constexpr long MaxBoard = 999;
 constexpr long MaxWaitMs = 3600000;
 constexpr long MaxRepeat = 1000000;
 constexpr long MaxTurns = 100;
+// Deeper nesting would only deepen the recursion that runs and frees it.
+constexpr std::size_t MaxNesting = 100;
+constexpr uint8_t PenType = 0x21;
+constexpr uint8_t TouchType = 0x45;
+constexpr uint8_t EraserType = 0x46;
+constexpr uint8_t PrefixMarker = 0x41;
+constexpr uint8_t DownBit = 0x80;
 constexpr double TwoPi = 6.283185307179586;
 
 struct Token
@@ -465,6 +472,8 @@ void Parser::repeat(const Tokens& tokens)
                                          : integer(tokens[1].text, 0, MaxRepeat, "repeat");
     if (!count)
         return;
+    if (m_open.size() > MaxNesting)
+        return fail("repeats nested more than " + std::to_string(MaxNesting) + " deep");
     Scenario::Command command;
     command.op = Scenario::Op::Repeat;
     command.amount = static_cast<int>(*count);
@@ -511,7 +520,7 @@ std::vector<uint8_t> Scenario::Command::packet(double t) const
     case Op::Raw:
         return bytes;
     case Op::Pen:
-        packet = {0x08, 0x21, 0x00};
+        packet = {8, PenType, 0x00};
         appendLittleEndian(packet, x.at(t));
         appendLittleEndian(packet, y.at(t));
         packet.push_back(static_cast<uint8_t>(penFlags | (pen << 3)));
@@ -520,9 +529,9 @@ std::vector<uint8_t> Scenario::Command::packet(double t) const
     case Op::Eraser: {
         const bool touch = op == Op::Touch;
         packet.push_back(static_cast<uint8_t>(2 + contacts.size() * (touch ? 7 : 9)));
-        packet.push_back(touch ? 0x45 : 0x46);
+        packet.push_back(touch ? TouchType : EraserType);
         for (const Contact& contact : contacts) {
-            packet.push_back(static_cast<uint8_t>(contact.id | (contact.down ? 0x80 : 0)));
+            packet.push_back(static_cast<uint8_t>(contact.id | (contact.down ? DownBit : 0)));
             appendLittleEndian(packet, contact.x.at(t));
             appendLittleEndian(packet, contact.y.at(t));
             appendLittleEndian(packet, contact.width.at(t));
@@ -535,7 +544,7 @@ std::vector<uint8_t> Scenario::Command::packet(double t) const
         return {};
     }
     if (prefixed) {
-        const uint8_t prefix[] = {static_cast<uint8_t>(packet.size() + 3), 0x41, 0x00};
+        const uint8_t prefix[] = {static_cast<uint8_t>(packet.size() + 3), PrefixMarker, 0x00};
         packet.insert(packet.begin(), std::begin(prefix), std::end(prefix));
     }
     return packet;

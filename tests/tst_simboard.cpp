@@ -455,6 +455,15 @@ raw 03
     QCOMPARE(c[0].body[1].amount, 0);
     QCOMPARE(hexPacket(c[0].body[1].body.at(0)), QByteArray("02"));
     QCOMPARE(hexPacket(c[1]), QByteArray("03"));
+
+    std::string deep;
+    for (int i = 0; i < 101; ++i)
+        deep += "repeat\n";
+    const Scenario tooDeep = Scenario::parse(deep);
+    // Lines 1 to 100 open repeats that never end; line 101 is one too many.
+    QCOMPARE(tooDeep.diagnostics.size(), std::size_t(101));
+    QCOMPARE(tooDeep.diagnostics[100].line, 101);
+    QCOMPARE(tooDeep.diagnostics[100].message, std::string("repeats nested more than 100 deep"));
 }
 
 void TestSimBoard::demoIsWellFormed()
