@@ -49,6 +49,7 @@ Item::RefreshTask::RefreshTask(Item* item) : task([item] { item->refresh(); })
 
 void Item::RefreshTask::run()
 {
+    const std::shared_ptr<RefreshTask> keep = shared_from_this();
     task();
 }
 
@@ -121,7 +122,7 @@ void Item::scheduleRefresh()
         refresh();
         return;
     }
-    refreshTask = std::make_unique<RefreshTask>(this);
+    refreshTask = std::make_shared<RefreshTask>(this);
     refreshFuture = refreshTask->future();
     refreshPool()->start(refreshTask.get());
 }

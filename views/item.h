@@ -64,8 +64,10 @@ public:
     // Copies the cache to the painter at whole-pixel coordinates.
     void paint(QPainter* painter);
 
-    // A refresh queued on the pool; done when refreshFuture is ready.
-    class RefreshTask : public QRunnable
+    // A refresh queued on the pool; done when refreshFuture is ready. The
+    // thread that runs it keeps it alive until it has left run(), so the
+    // item may drop it as soon as the future is ready.
+    class RefreshTask : public QRunnable, public std::enable_shared_from_this<RefreshTask>
     {
     public:
         explicit RefreshTask(Item* item);
@@ -77,7 +79,7 @@ public:
     };
 
     std::future<void> refreshFuture;
-    std::unique_ptr<RefreshTask> refreshTask;
+    std::shared_ptr<RefreshTask> refreshTask;
     QPointF position;
     float rotation;
     float scale;

@@ -57,8 +57,9 @@ bool grow(QImage*& image, QImage::Format format)
 {
     if (image && image->width() >= largestWidth && image->height() >= largestHeight)
         return false;
+    QImage* grown = new QImage(largestWidth, largestHeight, format);
     delete image;
-    image = new QImage(largestWidth, largestHeight, format);
+    image = grown;
     return true;
 }
 
