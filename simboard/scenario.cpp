@@ -339,9 +339,20 @@ void Parser::wait(const Tokens& tokens)
         command.op = Scenario::Op::WaitCallback;
         command.board = *number;
         command.amount = static_cast<int>(*timeout);
+    } else if (tokens.size() >= 2 && tokens[1].text == "file") {
+        if (tokens.size() < 3 || tokens.size() > 4)
+            return fail("usage: wait file <path> [<timeout ms>]");
+        const auto timeout = tokens.size() < 4 ? std::optional<long>(Scenario::DefaultFileTimeoutMs)
+                                               : integer(tokens[3].text, 0, MaxWaitMs, "timeout");
+        if (!timeout)
+            return;
+        command.op = Scenario::Op::WaitFile;
+        command.path = tokens[2].text;
+        command.amount = static_cast<int>(*timeout);
     } else {
         if (tokens.size() != 2)
-            return fail("usage: wait <ms> or wait callback <board> [<timeout ms>]");
+            return fail("usage: wait <ms>, wait callback <board> [<timeout ms>] or wait file "
+                        "<path> [<timeout ms>]");
         const auto ms = integer(tokens[1].text, 0, MaxWaitMs, "wait");
         if (!ms)
             return;
@@ -567,6 +578,8 @@ const char* Scenario::demoText()
     return R"(# One board; a red circle, two green waves and an eraser, over and over.
 board 1 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> xl<1>
 wait callback 1
+# Give the visualiser's window a moment to come up and take the input.
+wait 700
 repeat
   # The pen draws a circle round the middle of the screen.
   repeat 120

@@ -53,6 +53,7 @@ public:
     {
         Wait,
         WaitCallback,
+        WaitFile,
         Raw,
         Pen,
         Touch,
@@ -77,6 +78,7 @@ public:
         int amount = 0; // milliseconds to wait, or rounds to repeat (Forever)
         bool prefixed = false;
         std::vector<uint8_t> bytes; // a raw packet
+        std::string path;           // the file awaited
         int pen = 0;
         uint8_t penFlags = 0;
         Value x, y; // the pen's position
@@ -97,6 +99,7 @@ public:
 
     static constexpr int Forever = -1;
     static constexpr int DefaultCallbackTimeoutMs = 10000;
+    static constexpr int DefaultFileTimeoutMs = 60000;
     static constexpr std::size_t MaxDescriptionLength = 514;
 
     static Scenario parse(const std::string& text);

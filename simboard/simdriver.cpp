@@ -14,6 +14,13 @@ constexpr std::size_t ChannelCapacity = 256;
 // Keys of SimDriver::Board::contactsDown.
 constexpr int TouchKeys = 16;
 constexpr int EraserKeys = TouchKeys + 128;
+// How often an awaited file is looked for.
+constexpr int FilePollMs = 10;
+
+bool fileExists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
 
 // The session whose thread this is; a thread of an ended session must not
 // start a new one.
@@ -369,6 +376,21 @@ void SimDriver::run(Session& session, const std::vector<Scenario::Command>& comm
                 std::cerr << Scenario::Diagnostic{command.line,
                                                   "no callback registered for board " +
                                                       std::to_string(command.board) + " within " +
+                                                      std::to_string(command.amount) + " ms"}
+                                 .text()
+                          << std::endl;
+            break;
+        }
+        case Op::WaitFile: {
+            // Nothing announces a new file: look for it every few milliseconds.
+            const auto deadline = after(command.amount);
+            bool found = false;
+            while (!session.stopping && !(found = fileExists(command.path)) &&
+                   Clock::now() < deadline)
+                waitFor(session, std::min(deadline, after(FilePollMs)), [] { return false; });
+            if (!found && !session.stopping)
+                std::cerr << Scenario::Diagnostic{command.line,
+                                                  "no file " + command.path + " within " +
                                                       std::to_string(command.amount) + " ms"}
                                  .text()
                           << std::endl;

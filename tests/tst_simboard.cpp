@@ -232,6 +232,7 @@ private slots:
     void noScenarioMeansNoBoard();
     void enumeratesBoards();
     void deliversOnlyToRegisteredCallbacks();
+    void waitsForAFile();
     void clearingStopsDelivery();
     void detachAndUnloadStopDelivery();
     void repeatedAttachKeepsScenario();
@@ -289,6 +290,7 @@ repeat 3
 end
 repeat
 end
+wait file /tmp/ready 700
 )");
     QVERIFY2(scenario.diagnostics.empty(),
              scenario.diagnostics.empty() ? "" : scenario.diagnostics[0].text().c_str());
@@ -302,9 +304,9 @@ end
     QCOMPARE(scenario.boards[1].description, std::string("hid<B>"));
 
     const auto& c = scenario.commands;
-    const std::vector<Op> ops{Op::Wait, Op::WaitCallback, Op::WaitCallback, Op::Raw,
-                              Op::Pen,  Op::Touch,        Op::Eraser,       Op::Touch,
-                              Op::Plug, Op::Unplug,       Op::Repeat,       Op::Repeat};
+    const std::vector<Op> ops{Op::Wait,   Op::WaitCallback, Op::WaitCallback, Op::Raw,  Op::Pen,
+                              Op::Touch,  Op::Eraser,       Op::Touch,        Op::Plug, Op::Unplug,
+                              Op::Repeat, Op::Repeat,       Op::WaitFile};
     QCOMPARE(c.size(), ops.size());
     for (std::size_t i = 0; i < ops.size(); ++i)
         QVERIFY(c[i].op == ops[i]);
@@ -323,6 +325,8 @@ end
     QCOMPARE(c[9].board, 2);
     QCOMPARE(c[10].amount, 3);
     QCOMPARE(c[11].amount, Scenario::Forever);
+    QCOMPARE(c[12].path, std::string("/tmp/ready"));
+    QCOMPARE(c[12].amount, 700);
 }
 
 void TestSimBoard::buildsPackets_data()
@@ -403,7 +407,8 @@ board 3 hid<C>
         {2, "board 0 is out of range 1..999"},
         {4, "board 1 is already declared"},
         {5, "unknown command 'jump'"},
-        {6, "usage: wait <ms> or wait callback <board> [<timeout ms>]"},
+        {6, "usage: wait <ms>, wait callback <board> [<timeout ms>] or wait file <path> [<timeout "
+            "ms>]"},
         {7, "wait 'soon' is not a whole number"},
         {8, "board 9 is not declared"},
         {9, "pen index 16 is out of range 0..15"},
@@ -474,7 +479,8 @@ void TestSimBoard::demoIsWellFormed()
     QCOMPARE(demo.boards[0].description,
              std::string("hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> xl<1>"));
     QVERIFY(demo.commands.at(0).op == Scenario::Op::WaitCallback);
-    QCOMPARE(demo.commands.at(1).amount, Scenario::Forever);
+    QVERIFY(demo.commands.at(1).op == Scenario::Op::Wait);
+    QCOMPARE(demo.commands.at(2).amount, Scenario::Forever);
 }
 
 void TestSimBoard::exportsEveryEntryPoint()
@@ -605,6 +611,24 @@ raw 02
     // Pen 1, touch 5 and eraser 2 are still down; board 2 sent no contacts.
     QVERIFY(driver.norvaIsSomethingOnBoard(1001));
     QVERIFY(!driver.norvaIsSomethingOnBoard(1002));
+    driver.norvaDetach();
+}
+
+void TestSimBoard::waitsForAFile()
+{
+    const QString ready = m_dir.filePath("ready");
+    useScenario("board 1 hid<ONE>\nwait callback 1\nwait file " + QFile::encodeName(ready) +
+                "\nraw 01\n");
+    Driver driver;
+    Recorder recorder;
+    driver.norvaAttach();
+    driver.norvaSetCallback(1001, &recordPacket, &recorder);
+    QTest::qWait(100);
+    QCOMPARE(recorder.count(), 0);
+    QFile file(ready);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QTRY_COMPARE(recorder.count(), 1);
     driver.norvaDetach();
 }
 
