@@ -6,12 +6,11 @@
 #include "boardpackets.h"
 #include "driverplatform.h"
 #include "norvahardware.h"
+#include "simulatedboard.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -47,44 +46,6 @@ NorvaHardware::TouchEvent contacts(int count)
     }
     return event;
 }
-
-// A scenario for the simulated board and the log of the calls it receives.
-// The board reads both variables when it is attached.
-class SimulatedBoard
-{
-public:
-    explicit SimulatedBoard(const QByteArray& scenario)
-    {
-        QFile file(dir.filePath("scenario.txt"));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(scenario);
-        qputenv("NORVABOARD_SCENARIO", QFile::encodeName(file.fileName()));
-        qputenv("NORVABOARD_LOG", QFile::encodeName(logPath()));
-    }
-
-    QString logPath() const { return dir.filePath("calls.log"); }
-
-    QStringList calls() const
-    {
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    }
-
-    // The calls logged since the last take.
-    QStringList take()
-    {
-        const QStringList all = calls();
-        const QStringList recent = all.mid(taken);
-        taken = all.size();
-        return recent;
-    }
-
-private:
-    QTemporaryDir dir;
-    int taken = 0;
-};
 
 // The callback address that the hardware object registered, read from the log.
 QString registered(const QStringList& calls, const QString& entryPoint, const void* context)
@@ -346,8 +307,8 @@ void TestNorvaHardware::packetsArriveQueuedInGuiThread()
                 statusIds.append(id);
                 statuses.append(status);
             });
-    // Only this list is written on the emitting thread; it is read after the
-    // last queued delivery, which comes after the last emission.
+    // Only this list is written on the emitting thread; it is read after
+    // detachDriver, which ends the driver's threads.
     connect(
         &hardware, &NorvaHardware::penEvent, &receiver,
         [&] { emittedOn.append(QThread::currentThread()); }, Qt::DirectConnection);
