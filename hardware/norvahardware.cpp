@@ -97,9 +97,11 @@ bool NorvaHardware::attachDriver()
     }
     if (!driverLoaded)
         return false;
+    // A notification that comes before this enumeration ends waits for it,
+    // then starts afresh; it never enumerates the same boards alongside.
+    std::lock_guard<std::mutex> enumeration(enumerationMutex);
     binding->setPnpCallback(pnpCallback, this);
     pnpRegistered = true;
-    std::lock_guard<std::mutex> enumeration(enumerationMutex);
     enumerateDevices();
     return true;
 }

@@ -75,6 +75,7 @@ private slots:
     void passThroughPackets();
     void packetsArriveQueuedInGuiThread();
     void plugAndPlayReEnumerates();
+    void plugAndPlayDuringFirstEnumeration();
     void commandsDuringPacketsAndPlugAndPlay();
 
 private:
@@ -405,6 +406,27 @@ void TestNorvaHardware::plugAndPlayReEnumerates()
 
     hardware.setTouchDestination(4);
     QCOMPARE(board.take(), QStringList({"norvaSetTouchDestination(1002, 4)"}));
+}
+
+void TestNorvaHardware::plugAndPlayDuringFirstEnumeration()
+{
+    QVERIFY2(driverFound, "the simulated board must be on the library path");
+    // The notification comes as soon as the first board is registered, while
+    // the first enumeration may still be at work: whatever the timing, the
+    // boards end up in the list once each.
+    SimulatedBoard board("board 1 hid<A>\n"
+                         "board 2 hid<B>\n"
+                         "wait callback 1\n"
+                         "unplug 2\n");
+    NorvaHardware hardware;
+    QSignalSpy counted(&hardware, &NorvaHardware::deviceEnumCount);
+    QVERIFY(hardware.attachDriver());
+    QTRY_COMPARE(counted.count(), 2);
+    QCOMPARE(counted.at(1).at(0).toInt(), 1);
+
+    board.take();
+    hardware.setTouchDestination(4);
+    QCOMPARE(board.take(), QStringList({"norvaSetTouchDestination(1001, 4)"}));
 }
 
 void TestNorvaHardware::commandsDuringPacketsAndPlugAndPlay()
