@@ -49,6 +49,7 @@ Item::RefreshTask::RefreshTask(Item* item) : task([item] { item->refresh(); })
 
 void Item::RefreshTask::run()
 {
+    queued.load(std::memory_order_acquire);
     const std::shared_ptr<RefreshTask> keep = shared_from_this();
     task();
 }
@@ -124,6 +125,7 @@ void Item::scheduleRefresh()
     }
     refreshTask = std::make_shared<RefreshTask>(this);
     refreshFuture = refreshTask->future();
+    refreshTask->queued.store(true, std::memory_order_release);
     refreshPool()->start(refreshTask.get());
 }
 

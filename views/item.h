@@ -11,6 +11,7 @@
 #include <QRunnable>
 #include <QTransform>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <vector>
@@ -73,6 +74,11 @@ public:
         explicit RefreshTask(Item* item);
         void run() override;
         std::future<void> future();
+
+        // Set by the GUI thread as it hands the task to the pool: the pool's
+        // own lock is Qt's, which the C++ memory model (and ThreadSanitizer)
+        // does not see, so the item's state is published through this.
+        std::atomic<bool> queued{false};
 
     private:
         std::packaged_task<void()> task;
