@@ -1,0 +1,242 @@
+// Board input end to end: the simulated board's packets travel through the
+// hardware object, the adapter and the dialog's routing into the strokes
+// view; what the dialog does not claim goes back to the driver.
+
+#include "boardpackets.h"
+#include "simulatedboard.h"
+#include "strokesview.h"
+#include "visualviewdialog.h"
+
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTest>
+
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+constexpr int Device = 1001;
+
+QByteArray scenarioWaitingFor(const QString& ready, const QByteArray& body)
+{
+    return "board 1 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> xl<1>\n"
+           "wait callback 1\n"
+           "wait file " +
+           QFile::encodeName(ready) + "\n" + body;
+}
+
+QString handedOn(const QByteArray& packet)
+{
+    return QStringLiteral("norvaSendTouchPacketToSystem(%1, %2, %3)")
+        .arg(Device)
+        .arg(packet.size())
+        .arg(QString::fromLatin1(packet.toHex()));
+}
+
+QString penHandedOn(quint8 pen, qint32 x, qint32 y, bool tip)
+{
+    NorvaHardware::PenEvent ev;
+    ev.pen = pen;
+    ev.x = x;
+    ev.y = y;
+    ev.tip = tip;
+    return handedOn(BoardPackets::singleContactPacket(ev));
+}
+
+QString touchHandedOn(quint8 id, qint32 x, qint32 y, bool down)
+{
+    NorvaHardware::TouchContact c;
+    c.id = id;
+    c.x = x;
+    c.y = y;
+    c.down = down;
+    return handedOn(BoardPackets::touchPackets({c}).front());
+}
+
+QStringList handedOnCalls(const SimulatedBoard& board)
+{
+    return board.calls().filter(QRegularExpression("^norvaSendTouchPacketToSystem"));
+}
+
+// The progress lines go to standard output; keep the test's own output clean.
+class QuietStdout
+{
+public:
+    QuietStdout() : previous(std::cout.rdbuf(sink.rdbuf())) {}
+    ~QuietStdout() { std::cout.rdbuf(previous); }
+
+private:
+    std::ostringstream sink;
+    std::streambuf* previous;
+};
+
+} // namespace
+
+class TestBoardRouting : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void strokesLandWhereTheBoardPoints();
+    void inactiveDialogHandsInputBack();
+    void contactsOutsideTheWindowGoBack();
+
+private:
+    // Starts the dialog on a scenario whose input begins once the dialog is
+    // the active window with a plain background and no info tags.
+    void start(const QByteArray& body);
+    void release();
+    QColor pixel(int x, int y) const;
+
+    QTemporaryDir dir;
+    std::unique_ptr<SimulatedBoard> board;
+    std::unique_ptr<VisualViewDialog> dialog;
+    StrokesView* view = nullptr;
+    QuietStdout quiet;
+};
+
+void TestBoardRouting::init()
+{
+    dialog.reset();
+    board.reset();
+}
+
+void TestBoardRouting::start(const QByteArray& body)
+{
+    QFile::remove(dir.filePath("ready"));
+    board = std::make_unique<SimulatedBoard>(scenarioWaitingFor(dir.filePath("ready"), body));
+    dialog = std::make_unique<VisualViewDialog>();
+    // The offscreen platform sizes a full-screen window to the screen but
+    // leaves it where the dialog was first placed.
+    dialog->setGeometry(dialog->screen()->geometry());
+    QTRY_COMPARE(dialog->geometry(), dialog->screen()->geometry());
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    view = dialog->findChild<StrokesView*>();
+    QVERIFY(view);
+    view->showInfoTags = false;
+    QTest::keyClick(dialog.get(), Qt::Key_H);
+    QCOMPARE(view->backgroundMode, int(BackgroundMode::None));
+}
+
+void TestBoardRouting::release()
+{
+    QFile ready(dir.filePath("ready"));
+    QVERIFY(ready.open(QIODevice::WriteOnly));
+}
+
+QColor TestBoardRouting::pixel(int x, int y) const
+{
+    return view->grab().toImage().pixelColor(x, y);
+}
+
+void TestBoardRouting::strokesLandWhereTheBoardPoints()
+{
+    // The pen draws along a quarter of the screen's height, a finger along
+    // the half, then the eraser wipes down across the pen's line only.
+    start("repeat 20\n"
+          "  pen 0 8192..24576 8192 tip\n"
+          "  wait 1\n"
+          "end\n"
+          "pen 0 24576 8192\n"
+          "repeat 20\n"
+          "  touch 1 down 8192..24576 16384 0\n"
+          "  wait 1\n"
+          "end\n"
+          "touch 1 up 24576 16384 0\n"
+          "repeat 20\n"
+          "  eraser 1 down 16384 4096..12288 800 800\n"
+          "  wait 1\n"
+          "end\n"
+          "eraser 1 up 16384 12288 800 800\n"
+          "touch 9 down 28672 28672 0\n"
+          "touch 9 up 28672 28672 0\n");
+    if (QTest::currentTestFailed())
+        return;
+    const QRect screen = dialog->screen()->geometry();
+    const int w = screen.width();
+    const int h = screen.height();
+    release();
+
+    // The eraser's radius is 800 / 32768 of the screen: it clears the middle
+    // of the red line and leaves the rest.
+    // A last touch marks the end of the scenario.
+    QTRY_COMPARE(pixel(w * 7 / 8, h * 7 / 8), QColor(Qt::green));
+    QCOMPARE(pixel(w / 2, h / 4), QColor(Qt::white));
+    QCOMPARE(pixel(w * 3 / 8, h / 4), QColor(Qt::red));
+    QCOMPARE(pixel(w * 5 / 8, h / 4), QColor(Qt::red));
+    QCOMPARE(pixel(w / 2, h / 2), QColor(Qt::green));
+    QCOMPARE(pixel(w * 3 / 8, h / 2), QColor(Qt::green));
+    QCOMPARE(pixel(w / 2, h * 3 / 8), QColor(Qt::white));
+    QVERIFY(handedOnCalls(*board).isEmpty());
+}
+
+void TestBoardRouting::inactiveDialogHandsInputBack()
+{
+    start("pen 1 1000 1000 tip\n"
+          "pen 1 2000 1000 tip\n"
+          "pen 1 2000 1000 tip\n"
+          "pen 1 3000 1000\n"
+          "pen 1 4000 1000\n"
+          "eraser 2 down 5000 5000 100 100\n"
+          "eraser 2 up 5000 5000 100 100\n"
+          "touch 3 down 6000 6000 100\n"
+          "touch 3 up 6000 6000 100\n");
+    if (QTest::currentTestFailed())
+        return;
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    release();
+
+    // The repeated record causes nothing; the pen goes back until its lift
+    // and, offered again, goes back once more. Erasers never go back.
+    const QStringList expected{
+        penHandedOn(1, 1000, 1000, true),   penHandedOn(1, 2000, 1000, true),
+        penHandedOn(1, 3000, 1000, false),  penHandedOn(1, 4000, 1000, false),
+        touchHandedOn(3, 6000, 6000, true), touchHandedOn(3, 6000, 6000, false)};
+    QTRY_COMPARE(handedOnCalls(*board), expected);
+    const QImage strokes = view->grab().toImage();
+    const QSize size = view->size();
+    for (const QPoint& p : {QPoint(1000 * size.width() / 32768, 1000 * size.height() / 32768),
+                            QPoint(6000 * size.width() / 32768, 6000 * size.height() / 32768)})
+        QCOMPARE(strokes.pixelColor(p), QColor(Qt::white));
+}
+
+void TestBoardRouting::contactsOutsideTheWindowGoBack()
+{
+    // Pen 2 touches down outside the window and goes back; pen 3 touches down
+    // inside, is dragged out and stays the visualiser's until it lifts.
+    start("pen 2 24576 24576 tip\n"
+          "pen 2 25000 24576 tip\n"
+          "pen 2 25000 24576\n"
+          "pen 3 4096 4096 tip\n"
+          "pen 3 24576 4096 tip\n"
+          "pen 3 24576 4096\n"
+          "touch 4 down 4096 8192 0\n"
+          "touch 4 down 24576 8192 0\n"
+          "touch 4 up 24576 8192 0\n");
+    if (QTest::currentTestFailed())
+        return;
+    QTest::keyClick(dialog.get(), Qt::Key_Return);
+    const QRect screen = dialog->screen()->geometry();
+    dialog->setGeometry(QRect(screen.topLeft(), screen.size() / 2));
+    QTRY_COMPARE(dialog->geometry().size(), screen.size() / 2);
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    release();
+
+    const QStringList expected{penHandedOn(2, 24576, 24576, true),
+                               penHandedOn(2, 25000, 24576, true),
+                               penHandedOn(2, 25000, 24576, false)};
+    QTRY_COMPARE(handedOnCalls(*board), expected);
+    // The pen dragged out of the window drew up to the window's edge.
+    const int y = screen.height() / 8;
+    QTRY_COMPARE(pixel(view->width() - 2, y), QColor(Qt::red));
+    QCOMPARE(pixel(view->width() - 2, screen.height() / 4), QColor(Qt::green));
+}
+
+QTEST_MAIN(TestBoardRouting)
+#include "tst_boardrouting.moc"
