@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up on a fresh Debian machine and starts the visualiser.
+# Sets everything up on a fresh Debian machine and starts the visualiser on
+# the simulated board's demo.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -18,4 +19,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "    xvfb-run -s '-screen 0 1920x1080x24' bash scripts/run.sh" >&2
     exit 1
 fi
+# Without a scenario of the user's own, the simulated board plays its demo.
+export NORVABOARD_SCENARIO=${NORVABOARD_SCENARIO-demo}
 exec "$program" "$@"

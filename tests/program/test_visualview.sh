@@ -138,3 +138,39 @@ wait_for 10 is_normal || fail "Return did not leave full screen the second time"
 echo "Return switches between full screen and a $(geometry) window"
 xdotool key alt+F4
 expect_exit_0 "closing the window"
+
+# The simulated board's demo: its strokes appear, Escape ends the program and
+# the board is given back to the system before the driver is detached.
+export NORVABOARD_SCENARIO=demo NORVABOARD_LOG="$work/calls.log"
+start_program
+# Pure red and pure green pixels: the pen's circle and the fingers' waves.
+count() { convert "$work/$1.png" -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:int(mean*w*h)]' info:; }
+demo_drawn() { shot demo && [ "$(count demo '#ff0000')" -gt 2000 ] && [ "$(count demo '#00ff00')" -gt 2000 ]; }
+wait_for 20 demo_drawn || fail "the demo's strokes did not appear ($(count demo '#ff0000') red, $(count demo '#00ff00') green pixels)"
+echo "the demo draws: $(count demo '#ff0000') red and $(count demo '#00ff00') green pixels"
+xdotool key Escape
+expect_exit_0 "Escape in the demo"
+unset NORVABOARD_SCENARIO NORVABOARD_LOG
+
+grep -qx 'Found device that supports up to 4 pens & 20 touches.' "$work/stdout" &&
+    grep -qx 'Enumerated 1 devices.' "$work/stdout" ||
+    fail "unexpected standard output: $(cat "$work/stdout")"
+# The shutdown: pens and touches routed back to the system, PL off, the
+# plug-and-play callback cleared, then the detach (again as the library goes).
+expected_tail="norvaWritePacket(1001, 3a504e30320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 1, 0, 0)
+norvaWritePacket(1001, 3a504e31320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 2, 0, 0)
+norvaWritePacket(1001, 3a504e32320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 3, 0, 0)
+norvaWritePacket(1001, 3a504e33320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 4, 0, 0)
+norvaSetTouchDestination(1001, 0)
+norvaWritePacket(1001, 3a504c300d, 5) = 5"
+tail_lines=$(grep -v '^norvaSendTouchPacketToSystem' "$work/calls.log" | tail -n 14)
+[ "$(head -n 10 <<<"$tail_lines")" = "$expected_tail" ] ||
+    fail "the call log does not end with the shutdown configuration: $tail_lines"
+sed -n 11p <<<"$tail_lines" | grep -q '^norvaClearCallback(0, 0x[0-9a-f]*, 0x[0-9a-f]*) = 1$' &&
+    [ "$(sed -n 12p <<<"$tail_lines")" = "norvaDetach()" ] ||
+    fail "the plug-and-play callback is not cleared before the detach: $tail_lines"
+echo "the board is given back and the driver detached at exit"
