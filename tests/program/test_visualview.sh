@@ -94,7 +94,13 @@ shot() { import -window root "$work/$1.png"; }
 darkest() { convert "$work/$1.png" -crop "$2" -colorspace Gray -format '%[fx:int(255*minima)]' info:; }
 pixel() { convert "$work/$1.png" -format "%[pixel:p{$2}]" info:; }
 
-help_shown() { shot start && [ "$(darkest start 28x28+2+2)" -lt 64 ] && [ "$(darkest start 500x40+0+0)" -lt 64 ]; }
+# The lightest grey level inside a rectangle: the screen is black until the
+# window has painted.
+lightest() { convert "$work/$1.png" -crop "$2" -colorspace Gray -format '%[fx:int(255*maxima)]' info:; }
+help_shown() {
+    shot start && [ "$(lightest start 700x500+1200+580)" -eq 255 ] &&
+        [ "$(darkest start 28x28+2+2)" -lt 64 ] && [ "$(darkest start 500x40+0+0)" -lt 64 ]
+}
 wait_for 10 help_shown || fail "no help text at the top left of the screen"
 [ "$(darkest start 700x500+1200+580)" -eq 255 ] || fail "something besides the help text is drawn"
 echo "full screen with the help text"
