@@ -91,6 +91,23 @@ offerContacts(const QList<Contact>& contacts, qint32 base, std::map<int, Positio
     return unclaimed;
 }
 
+// Lifts every held contact, offers the lifts and empties the held set. The
+// lifts become the last set, so that a contact coming back where it was is
+// not taken for a repeat.
+template <typename Emit>
+void liftHeld(std::vector<Quorvel::Controls>& held, std::vector<Quorvel::Controls>& last,
+              Emit emitHeld)
+{
+    for (Quorvel::Controls& c : held) {
+        c.buttons = 0;
+        c.flags = 0;
+    }
+    last = held;
+    if (!held.empty())
+        emitHeld(held);
+    held.clear();
+}
+
 } // namespace
 
 bool Quorvel::Controls::operator==(const Controls& other) const
@@ -185,12 +202,37 @@ void Quorvel::in_device_enumerated(int maxPens, int maxTouch)
 void Quorvel::in_device_enum_count(int count)
 {
     print(QStringLiteral("Enumerated %1 devices.\n").arg(count));
+    if (count == 0)
+        endContacts();
     delete configDelayTimer;
     configDelayTimer = new QTimer;
     configDelayTimer->setSingleShot(true);
     configDelayTimer->setInterval(ConfigDelayMs);
     connect(configDelayTimer, &QTimer::timeout, this, &Quorvel::in_config_delay_timeout);
     configDelayTimer->start();
+}
+
+// With no board left, no contact of one can still be down: those that the
+// dialog holds end as if lifted, and those that went to the system are
+// forgotten, so that each is offered afresh when a board comes back.
+void Quorvel::endContacts()
+{
+    ProcessMemory& m = memory();
+    for (auto& [id, last] : m.lastPens) {
+        if (last.buttons == 0)
+            continue;
+        last.buttons = 0;
+        last.flags = 0;
+        if (passThrough[id])
+            continue;
+        Controls lift = last;
+        emit out_quorvel_pen_event(lift);
+    }
+    liftHeld(heldTouches, m.lastTouches,
+             [this](std::vector<Controls>& held) { emit out_quorvel_touch_event(held); });
+    liftHeld(heldErasers, m.lastErasers,
+             [this](std::vector<Controls>& held) { emit out_quorvel_erase_event(held); });
+    passThrough.clear();
 }
 
 void Quorvel::in_config_delay_timeout()

@@ -91,6 +91,7 @@ private slots:
     void in_config_delay_timeout();
 
 private:
+    void endContacts();
     void configureBoard();
     void routeBoard(qint32 flag);
 

@@ -83,6 +83,7 @@ private slots:
     void strokesLandWhereTheBoardPoints();
     void inactiveDialogHandsInputBack();
     void contactsOutsideTheWindowGoBack();
+    void boardUnpluggedInTheMiddleOfAStroke();
 
 private:
     // Starts the dialog on a scenario whose input begins once the dialog is
@@ -237,6 +238,55 @@ void TestBoardRouting::contactsOutsideTheWindowGoBack()
     QTRY_COMPARE(pixel(view->width() - 2, y), QColor(Qt::red));
     // The finger's packets come after the pen's: its stroke may be a frame later.
     QTRY_COMPARE(pixel(view->width() - 2, screen.height() / 4), QColor(Qt::green));
+}
+
+void TestBoardRouting::boardUnpluggedInTheMiddleOfAStroke()
+{
+    // A pen and a finger are down and moving when the only board goes; it
+    // comes back and the pen draws elsewhere.
+    const QString replug = dir.filePath("replug");
+    QFile::remove(replug);
+    start("repeat 20\n"
+          "  pen 0 4096..12288 4096 tip\n"
+          "  touch 1 down 4096..12288 8192 0\n"
+          "  wait 1\n"
+          "end\n"
+          "unplug 1\n"
+          "wait file " +
+          QFile::encodeName(replug) +
+          "\n"
+          "plug 1\n"
+          "wait callback 1\n"
+          "repeat 20\n"
+          "  pen 0 16384..28672 24576 tip\n"
+          "  wait 1\n"
+          "end\n"
+          "pen 0 28672 24576\n");
+    if (QTest::currentTestFailed())
+        return;
+    view->showInfoTags = true;
+    const QRect screen = dialog->screen()->geometry();
+    const int w = screen.width();
+    const int h = screen.height();
+    release();
+
+    // Both contacts ended with their board: strokes finished, markers gone.
+    QTRY_VERIFY(view->finishedStrokes.size() == 2 && view->markers.empty());
+    QVERIFY(view->items.empty());
+    QCOMPARE(view->contactStrokes[~0].state, 0);
+    QCOMPARE(view->contactStrokes[Quorvel::TouchIdBase + 1].state, 0);
+    QCOMPARE(pixel(w / 4, h / 8), QColor(Qt::red));
+    QCOMPARE(pixel(w / 4, h / 4), QColor(Qt::green));
+
+    QFile file(replug);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QTRY_COMPARE(view->finishedStrokes.size(), std::size_t(3));
+    QVERIFY(view->markers.empty());
+    QCOMPARE(pixel(w * 3 / 4, h * 3 / 4), QColor(Qt::red));
+    // A new stroke: nothing joins the pen's last point before the unplug to
+    // its first one after.
+    QCOMPARE(pixel(w * 7 / 16, h * 7 / 16), QColor(Qt::white));
+    QVERIFY(handedOnCalls(*board).isEmpty());
 }
 
 QTEST_MAIN(TestBoardRouting)

@@ -150,6 +150,7 @@ private slots:
     void emptyTouchPacketOffersHeldContactsAgain();
     void unclaimedErasersAreNeverHandedOn();
     void manyUnclaimedTouchesSplitIntoPackets();
+    void noBoardLeftEndsEveryContact();
 };
 
 void TestQuorvel::startConfiguresAndPrints()
@@ -396,6 +397,67 @@ void TestQuorvel::manyUnclaimedTouchesSplitIntoPackets()
         expected << handedOn(packet);
     QCOMPARE(expected.size(), 2);
     QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem"), expected);
+}
+
+void TestQuorvel::noBoardLeftEndsEveryContact()
+{
+    SimulatedBoard board(OneBoard);
+    StdoutCapture output;
+    Quorvel adapter;
+    Receiver touches;
+    touches.claim = {256 + 30};
+    Receiver erasers;
+    erasers.claim = {512 + 4};
+    QList<Controls> pens;
+    connect(&adapter, &Quorvel::out_quorvel_touch_event,
+            [&](std::vector<Controls>& records) { touches.take(records); });
+    connect(&adapter, &Quorvel::out_quorvel_erase_event,
+            [&](std::vector<Controls>& records) { erasers.take(records); });
+    connect(&adapter, &Quorvel::out_quorvel_pen_event, [&](Controls& c) {
+        if (c.id == -6)
+            c.flags |= Controls::Claimed;
+        pens << c;
+    });
+
+    // Pen 5 and touch 30 are the dialog's, pen 6 and touch 31 the system's,
+    // all down when the last board goes.
+    adapter.in_pen_event(pen(5, 700, 800, true));
+    adapter.in_pen_event(pen(6, 900, 800, true));
+    adapter.in_touch_event({touch(30, 100, 100, true), touch(31, 200, 200, true)});
+    adapter.in_erase_event({eraser(4, 300, 300, true)});
+    adapter.in_device_enum_count(1);
+    QCOMPARE(pens.size(), 2);
+    QCOMPARE(touches.seen.size(), 1);
+    QCOMPARE(erasers.seen.size(), 1);
+
+    adapter.in_device_enum_count(0);
+    QCOMPARE(pens.size(), 3);
+    QCOMPARE(pens[2].id, -6);
+    QCOMPARE(pens[2].buttons, 0);
+    QCOMPARE(pens[2].pos, pens[0].pos);
+    QCOMPARE(touches.seen.size(), 2);
+    QCOMPARE(touches.ids(1), QList<int>{286});
+    QCOMPARE(touches.seen[1].front().buttons, 0);
+    QCOMPARE(touches.seen[1].front().pos, touches.seen[0].front().pos);
+    QCOMPARE(erasers.seen.size(), 2);
+    QCOMPARE(erasers.seen[1].front().buttons, 0);
+
+    // Back where they were, all are new contacts, offered again; what the
+    // system had is not handed on without being offered first.
+    board.take();
+    touches.claim = {256 + 30, 256 + 31};
+    adapter.in_pen_event(pen(5, 700, 800, true));
+    adapter.in_pen_event(pen(6, 900, 800, true));
+    adapter.in_touch_event({touch(30, 100, 100, true), touch(31, 200, 200, true)});
+    adapter.in_erase_event({eraser(4, 300, 300, true)});
+    QCOMPARE(pens.size(), 5);
+    QCOMPARE(pens[3].id, -6);
+    QCOMPARE(pens[3].buttons, 1);
+    QCOMPARE(pens[4].id, -7);
+    QCOMPARE(touches.ids(2), (QList<int>{286, 287}));
+    QCOMPARE(erasers.seen.size(), 3);
+    // Pen 6 stays unclaimed: handed on after its offer, as a new contact.
+    QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem").size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestQuorvel)
