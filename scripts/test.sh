@@ -8,6 +8,8 @@ build_dir=${BUILD_DIR:-$root/build}
 
 "$here/setup.sh"
 (cd "$build_dir" && ctest --output-on-failure)
+# Every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
+"$here/asan-test.sh"
 # The threaded tests again under ThreadSanitizer, then the Windows cross build.
 "$here/tsan-test.sh"
 "$here/cross-windows.sh"

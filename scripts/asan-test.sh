@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds everything the tests run with AddressSanitizer and
+# UndefinedBehaviorSanitizer in a folder of its own, the simulated board
+# included, and runs the whole test suite; the first report fails the run.
+# Qt is not instrumented: tests/lsan.supp names the leaks that lie entirely
+# inside other libraries and says why.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+build_dir=${BUILD_DIR:-$root/build}-asan
+flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+# The sanitiser's dlopen wrapper becomes the caller, so the program's own
+# run path would not be searched for the driver library: an old-style run
+# path counts for every dlopen in the process.
+
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$flags -Wl,--disable-new-dtags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
+
+# Only what the tests run (not the benchmarks): every target whose output a
+# test command names, e.g. tst_quorvel, or visualview for the program test.
+# ctest builds nothing itself; the libraries the tests load are dependencies.
+cd "$build_dir"
+mapfile -t targets < <(
+    comm -12 \
+        <(grep -rh --include=CTestTestfile.cmake '^add_test(' . |
+            grep -o "\"$build_dir/[^\"]*\"" | tr -d '"' | xargs -rn1 basename | sort -u) \
+        <(cmake --build . --target help | sed -n 's/^\.\.\. \([^ ]*\).*/\1/p' | sort -u))
+if [ ${#targets[@]} -eq 0 ]; then
+    echo "error: no test runs a program of this build" >&2
+    exit 1
+fi
+cmake --build . -j"$(nproc)" --target "${targets[@]}"
+
+# Every child sanitised the same way. The slow unwinder on every allocation:
+# Qt is built without frame pointers, and a leak's stack must be whole to
+# tell whether it lies entirely inside Qt.
+export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:check_initialization_order=1:detect_stack_use_after_return=1 ${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1 ${UBSAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0 ${LSAN_OPTIONS:-}"
+ctest --output-on-failure -j"$(nproc)"
