@@ -8,7 +8,7 @@ root=$(dirname "$here")
 build_dir=${BUILD_DIR:-$root/build}
 
 packages=(
-    build-essential cmake mingw-w64
+    build-essential cmake mingw-w64 clang libclang-rt-14-dev
     qtbase5-dev qtbase5-dev-tools libbenchmark-dev
     xvfb openbox xdotool imagemagick x11-utils
 )

@@ -13,3 +13,5 @@ build_dir=${BUILD_DIR:-$root/build}
 # The threaded tests again under ThreadSanitizer, then the Windows cross build.
 "$here/tsan-test.sh"
 "$here/cross-windows.sh"
+# The fuzz targets, a minute each.
+"$here/fuzz-test.sh"
