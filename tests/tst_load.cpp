@@ -8,6 +8,7 @@
 #include "norvahardware.h"
 #include "quorvel.h"
 #include "simulatedboard.h"
+#include "stdoutcapture.h"
 #include "strokesview.h"
 #include "visualviewdialog.h"
 
@@ -15,12 +16,10 @@
 #include <QScreen>
 #include <QTest>
 
-#include <iostream>
 #include <malloc.h>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -99,19 +98,6 @@ QByteArray floodScenario(const QString& ready)
     // Touch-status packets, which the adapter ignores, mark the end.
     return text + "repeat\nraw 00 a5 00 00 00 00 00 00\nwait 5\nend\n";
 }
-
-// Takes what the adapter prints to standard output while it lives.
-class StdoutCapture
-{
-public:
-    StdoutCapture() : previous(std::cout.rdbuf(buffer.rdbuf())) {}
-    ~StdoutCapture() { std::cout.rdbuf(previous); }
-    QString text() const { return QString::fromStdString(buffer.str()); }
-
-private:
-    std::ostringstream buffer;
-    std::streambuf* previous;
-};
 
 // Peak and current resident memory from /proc/self/status, and the heap in
 // use, which (unlike the resident figure) counts no freed memory that the

@@ -5,15 +5,14 @@
 #include "boardpackets.h"
 #include "quorvel.h"
 #include "simulatedboard.h"
+#include "stdoutcapture.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <iostream>
 #include <memory>
-#include <sstream>
 
 using Controls = Quorvel::Controls;
 
@@ -95,19 +94,6 @@ NorvaHardware::EraseContact eraser(quint8 id, qint32 x, qint32 y, bool down)
     c.down = down;
     return c;
 }
-
-// Captures standard output while it lives.
-class StdoutCapture
-{
-public:
-    StdoutCapture() : previous(std::cout.rdbuf(buffer.rdbuf())) {}
-    ~StdoutCapture() { std::cout.rdbuf(previous); }
-    QString text() const { return QString::fromStdString(buffer.str()); }
-
-private:
-    std::ostringstream buffer;
-    std::streambuf* previous;
-};
 
 // Claims the records whose id is in the set, and keeps a copy of every
 // emission as the receivers saw it.

@@ -105,12 +105,17 @@ wait_for 10 help_shown || fail "no help text at the top left of the screen"
 [ "$(darkest start 700x500+1200+580)" -eq 255 ] || fail "something besides the help text is drawn"
 echo "full screen with the help text"
 
+# Drags the mouse with its left button from 300,700 to 700,700.
+draw_stroke() {
+    xdotool mousemove 300 700 mousedown 1
+    for x in 340 380 420 460 500 540 580 620 660 700; do
+        xdotool mousemove "$x" 700
+    done
+    xdotool mouseup 1
+}
+
 xdotool key g
-xdotool mousemove 300 700 mousedown 1
-for x in 340 380 420 460 500 540 580 620 660 700; do
-    xdotool mousemove "$x" 700
-done
-xdotool mouseup 1
+draw_stroke
 
 # The red stroke lies over the dotted grid; cells away from both stay white.
 stroke_over_grid() {
@@ -180,3 +185,22 @@ sed -n 11p <<<"$tail_lines" | grep -q '^norvaClearCallback(0, 0x[0-9a-f]*, 0x[0-
     [ "$(sed -n 12p <<<"$tail_lines")" = "norvaDetach()" ] ||
     fail "the plug-and-play callback is not cleared before the detach: $tail_lines"
 echo "the board is given back and the driver detached at exit"
+
+# Without the driver library: the program alone in a folder, so that its
+# $ORIGIN holds no library, and none on the library path. It starts full
+# screen, the mouse draws, Escape ends it, and no board is reported.
+mkdir "$work/alone"
+cp "$program" "$work/alone/visualview"
+program=$work/alone/visualview
+unset LD_LIBRARY_PATH
+start_program
+draw_stroke
+stroke_drawn() {
+    shot alone && [ "$(pixel alone 350,700)" = "srgb(255,0,0)" ] &&
+        [ "$(pixel alone 650,700)" = "srgb(255,0,0)" ]
+}
+wait_for 10 stroke_drawn || fail "no red stroke without the driver library"
+xdotool key Escape
+expect_exit_0 "Escape without the driver library"
+[ ! -s "$work/stdout" ] || fail "a board was reported without the driver library: $(cat "$work/stdout")"
+echo "without the driver library: full screen, the mouse draws, no board reported"
