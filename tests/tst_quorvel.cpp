@@ -186,9 +186,15 @@ void TestQuorvel::burstOfEnumerationsConfiguresOnce()
 
 void TestQuorvel::plugAndPlayReconfigures()
 {
-    SimulatedBoard board(OneBoard + "wait callback 1\nunplug 1\nwait 20\nplug 1\n");
+    // The board goes away only once the start-up configuration has reached it.
+    QTemporaryDir dir;
+    const QString ready = dir.filePath("ready");
+    SimulatedBoard board(OneBoard + "wait callback 1\nwait file " + QFile::encodeName(ready) +
+                         "\nunplug 1\nwait 20\nplug 1\n");
     StdoutCapture output;
     Quorvel adapter;
+    QFile readyFile(ready);
+    QVERIFY(readyFile.open(QIODevice::WriteOnly));
     const QString found = QStringLiteral("Found device that supports up to 4 pens & 20 touches.\n");
     QTRY_COMPARE_WITH_TIMEOUT(output.text(),
                               found + "Enumerated 1 devices.\n" + "PnP event.\n" +
