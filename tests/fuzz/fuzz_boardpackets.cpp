@@ -3,24 +3,15 @@
 // object's dispatch; touch contacts that decode are built into outgoing
 // packets, which must decode back to the same contacts.
 #include "boardpackets.h"
+#include "fuzzcheck.h"
 #include "norvahardware.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 namespace {
-
-void check(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_boardpackets: %s\n", what);
-        std::abort();
-    }
-}
 
 bool isBoardUnit(qint32 value)
 {

@@ -3,24 +3,15 @@
 // a read past the bound shows up under the address sanitizer; and as the tail
 // of a zero-filled record, the way enumeration reads it.
 #include "boardpackets.h"
+#include "fuzzcheck.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 namespace {
-
-void check(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_description: %s\n", what);
-        std::abort();
-    }
-}
 
 bool operator==(const NorvaHardware::DeviceInfo& a, const NorvaHardware::DeviceInfo& b)
 {

@@ -3,23 +3,14 @@
 // pen, touch or eraser command sends must decode, through the system's own
 // board packet decoders, to the values the command gives for that moment.
 #include "boardpackets.h"
+#include "fuzzcheck.h"
 #include "scenario.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace {
-
-void check(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_scenario: %s\n", what);
-        std::abort();
-    }
-}
 
 QByteArray delivered(const std::vector<uint8_t>& bytes)
 {
