@@ -1,6 +1,7 @@
 #include "boardpackets.h"
 
 #include <cstring>
+#include <limits>
 
 namespace BoardPackets {
 
@@ -31,11 +32,26 @@ constexpr quint8 EraseType = 0x46;
 constexpr quint8 TouchStatusType = 0xA5;
 constexpr quint8 DownBit = 0x80;
 
+constexpr std::size_t RecordVersionOffset = 0;
+constexpr std::size_t RecordUsableOffset = 4;
+constexpr std::size_t RecordDeviceOffset = 20;
+constexpr std::size_t RecordDescriptionOffset = 613;
+constexpr qint32 RecordVersion = 9;
+// The description closes the record.
+static_assert(RecordDescriptionOffset + DescriptionCapacity == DeviceRecordSize);
+
+qint32 recordField(const DeviceRecord& record, std::size_t offset)
+{
+    qint32 value = 0;
+    std::memcpy(&value, record.data() + offset, sizeof value);
+    return value;
+}
+
 } // namespace
 
 QByteArray stripPrefix(const unsigned char* bytes, quint32 length)
 {
-    if (bytes == nullptr || length == 0)
+    if (bytes == nullptr || length == 0 || length > quint32(std::numeric_limits<int>::max()))
         return QByteArray();
     if (length >= PrefixSize && bytes[1] == PrefixMarker) {
         bytes += PrefixSize;
@@ -119,6 +135,22 @@ void decodeTouchStatus(const QByteArray& packet, NorvaHardware::TouchStatus& sta
         status.values[i] = qint32(static_cast<qint8>(packet.at(2 + i)));
 }
 
+DeviceRecord emptyDeviceRecord()
+{
+    DeviceRecord record{};
+    std::memcpy(record.data() + RecordVersionOffset, &RecordVersion, sizeof RecordVersion);
+    return record;
+}
+
+DeviceEntry readDeviceRecord(const DeviceRecord& record)
+{
+    DeviceEntry entry;
+    entry.usable = recordField(record, RecordUsableOffset) == 1;
+    entry.device = recordField(record, RecordDeviceOffset);
+    entry.info = parseDescription(record.data() + RecordDescriptionOffset);
+    return entry;
+}
+
 QByteArray tagValue(const QByteArray& description, const char* tag)
 {
     const int start = description.indexOf(tag);
@@ -139,8 +171,7 @@ NorvaHardware::DeviceInfo parseDescription(const char* text, std::size_t capacit
     if (text == nullptr)
         return info;
     const void* nul = std::memchr(text, 0, capacity);
-    const std::size_t length =
-        nul ? std::size_t(static_cast<const char*>(nul) - text) : capacity;
+    const std::size_t length = nul ? std::size_t(static_cast<const char*>(nul) - text) : capacity;
     const QByteArray description(text, int(length));
 
     // A failed conversion leaves 0, as toInt promises.

@@ -5,13 +5,21 @@
 #include <QByteArray>
 #include <QList>
 
+#include <array>
 #include <cstddef>
 
 // The byte layout of what a board sends and of what the system sends back.
 // Every function is a pure function of its input and accepts any bytes.
 namespace BoardPackets {
 
-enum class Kind { Ignored, Pen, Touch, Erase, TouchStatus };
+enum class Kind
+{
+    Ignored,
+    Pen,
+    Touch,
+    Erase,
+    TouchStatus
+};
 
 constexpr int PenPacketSize = 8;
 constexpr int TouchContactSize = 7;
@@ -24,6 +32,7 @@ constexpr int MaxContactsPerTouchPacket = 36;
 constexpr std::size_t DescriptionCapacity = 515;
 
 // Drops the optional three-byte prefix (byte 1 = 'A') and copies the rest.
+// No board sends a packet of 2 GiB or more: such a length gives no packet.
 QByteArray stripPrefix(const unsigned char* bytes, quint32 length);
 
 // Which decoder a packet (prefix removed) belongs to.
@@ -34,6 +43,25 @@ NorvaHardware::TouchEvent decodeTouch(const QByteArray& packet);
 NorvaHardware::EraseEvent decodeErase(const QByteArray& packet);
 // Leaves status untouched unless the packet is an 8-byte touch-status packet.
 void decodeTouchStatus(const QByteArray& packet, NorvaHardware::TouchStatus& status);
+
+// The driver's device information record: its size, and the fields of it
+// that the system uses.
+constexpr std::size_t DeviceRecordSize = 1128;
+using DeviceRecord = std::array<char, DeviceRecordSize>;
+
+struct DeviceEntry
+{
+    // Only a record that marks its device with 1 describes a usable board.
+    bool usable = false;
+    qint32 device = 0;
+    NorvaHardware::DeviceInfo info;
+};
+
+// A zero-filled record with the version field the driver expects.
+DeviceRecord emptyDeviceRecord();
+// What a record filled by the driver says; the description is read up to its
+// NUL, never past the record's end.
+DeviceEntry readDeviceRecord(const DeviceRecord& record);
 
 // The text between the first '<' after the first occurrence of tag and the
 // next '>'; empty when any of the three is missing.

@@ -3,28 +3,9 @@
 #include "boardpackets.h"
 #include "norvawrapper.h"
 
-#include <array>
-#include <cstring>
-
 namespace {
 
-// The driver's device information record; only these fields are ours.
-constexpr std::size_t RecordSize = 1128;
-constexpr std::size_t RecordVersionOffset = 0;
-constexpr std::size_t RecordUsableOffset = 4;
-constexpr std::size_t RecordDeviceOffset = 20;
-constexpr std::size_t RecordDescriptionOffset = 613;
-constexpr qint32 RecordVersion = 9;
 constexpr qint32 AllTransfers = 0xFF;
-
-using DeviceRecord = std::array<char, RecordSize>;
-
-qint32 recordField(const DeviceRecord& record, std::size_t offset)
-{
-    qint32 value = 0;
-    std::memcpy(&value, record.data() + offset, sizeof value);
-    return value;
-}
 
 const uint8_t* bytesOf(const QByteArray& data)
 {
@@ -120,20 +101,19 @@ void NorvaHardware::enumerateDevices()
     binding->attach();
     const qint32 count = binding->getDeviceCount();
     for (qint32 index = 0; index < count; ++index) {
-        DeviceRecord record{};
-        std::memcpy(record.data() + RecordVersionOffset, &RecordVersion, sizeof RecordVersion);
-        if (!binding->enumDeviceInfo(index, record.data()) ||
-            recordField(record, RecordUsableOffset) != 1)
+        BoardPackets::DeviceRecord record = BoardPackets::emptyDeviceRecord();
+        if (!binding->enumDeviceInfo(index, record.data()))
             continue;
-        const qint32 device = recordField(record, RecordDeviceOffset);
-        binding->setCallback(device, packetCallback, this);
-        binding->setXferMask(device, AllTransfers);
+        const BoardPackets::DeviceEntry entry = BoardPackets::readDeviceRecord(record);
+        if (!entry.usable)
+            continue;
+        binding->setCallback(entry.device, packetCallback, this);
+        binding->setXferMask(entry.device, AllTransfers);
         {
             std::lock_guard<std::mutex> guard(devicesMutex);
-            devices.append(device);
+            devices.append(entry.device);
         }
-        emit deviceEnumerated(
-            index, BoardPackets::parseDescription(record.data() + RecordDescriptionOffset));
+        emit deviceEnumerated(index, entry.info);
     }
     emit deviceEnumCount(count);
 }

@@ -5,6 +5,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace BoardPackets;
 
 namespace {
@@ -49,6 +52,8 @@ private slots:
     void deviceDescription_data();
     void deviceDescription();
     void descriptionIsBoundedWithoutNul();
+    void deviceRecordFields();
+    void oversizedLengthGivesNoPacket();
     void singleContactPacket();
     void touchPacketsSplitAtCapacity_data();
     void touchPacketsSplitAtCapacity();
@@ -138,7 +143,9 @@ void TestBoardPackets::touchDecoding()
 
     QVERIFY(decodeTouch(hex("0245")).isEmpty());
 
-    ev = decodeTouch(hex("1045" "7FFFFFFFFFFFFF" "00000100020003"));
+    ev = decodeTouch(hex("1045"
+                         "7FFFFFFFFFFFFF"
+                         "00000100020003"));
     QCOMPARE(ev.size(), 2);
     QCOMPARE(int(ev[0].id), 127);
     QVERIFY(!ev[0].down);
@@ -153,8 +160,9 @@ void TestBoardPackets::touchDecoding()
 
 void TestBoardPackets::eraseDecoding()
 {
-    const NorvaHardware::EraseEvent ev =
-        decodeErase(hex("1446" "830100020003000400" "05FFFF0000FFFF0100"));
+    const NorvaHardware::EraseEvent ev = decodeErase(hex("1446"
+                                                         "830100020003000400"
+                                                         "05FFFF0000FFFF0100"));
     QCOMPARE(ev.size(), 2);
     QCOMPARE(int(ev[0].id), 3);
     QVERIFY(ev[0].down);
@@ -196,8 +204,8 @@ void TestBoardPackets::deviceDescription_data()
     QTest::addColumn<int>("xp");
     QTest::addColumn<int>("xt");
     QTest::addColumn<int>("xl");
-    QTest::newRow("well formed") << QByteArray("hid<ABC> vid<0a1b> pid<00FF> xp<4> xt<20>")
-                                 << "ABC" << 2587 << 255 << 4 << 20 << 0;
+    QTest::newRow("well formed") << QByteArray("hid<ABC> vid<0a1b> pid<00FF> xp<4> xt<20>") << "ABC"
+                                 << 2587 << 255 << 4 << 20 << 0;
     QTest::newRow("empty") << QByteArray() << "" << 0 << 0 << 0 << 0 << 0;
     QTest::newRow("no closing bracket")
         << QByteArray("xl<7> hid<ABC xp<3") << "" << 0 << 0 << 0 << 0 << 7;
@@ -237,6 +245,44 @@ void TestBoardPackets::descriptionIsBoundedWithoutNul()
     // Bytes after the NUL are not part of the description.
     const QByteArray withNul("xp<1>\0xt<2>", 11);
     QCOMPARE(parseDescription(withNul.constData(), withNul.size()).xt, 0);
+}
+
+void TestBoardPackets::deviceRecordFields()
+{
+    DeviceRecord record = emptyDeviceRecord();
+    QCOMPARE(record[0], char(9));
+    QVERIFY(std::all_of(record.begin() + 1, record.end(), [](char c) { return c == 0; }));
+
+    const qint32 usable = 1;
+    const qint32 device = 0x12345678;
+    std::memcpy(record.data() + 4, &usable, 4);
+    std::memcpy(record.data() + 20, &device, 4);
+    const QByteArray text = "hid<R> xp<2> xt<10>";
+    std::memcpy(record.data() + 613, text.constData(), size_t(text.size()));
+    DeviceEntry entry = readDeviceRecord(record);
+    QVERIFY(entry.usable);
+    QCOMPARE(entry.device, device);
+    QCOMPARE(entry.info.hid, QStringLiteral("R"));
+    QCOMPARE(entry.info.xt, 10);
+
+    // Only 1 marks a usable board; a description filling the record to its
+    // last byte is read up to there.
+    const qint32 other = 0x101;
+    std::memcpy(record.data() + 4, &other, 4);
+    std::fill(record.begin() + 613, record.end(), 'x');
+    const QByteArray tail = "xl<77>";
+    std::memcpy(record.end() - tail.size(), tail.constData(), size_t(tail.size()));
+    entry = readDeviceRecord(record);
+    QVERIFY(!entry.usable);
+    QCOMPARE(entry.info.xl, 77);
+}
+
+void TestBoardPackets::oversizedLengthGivesNoPacket()
+{
+    // A length no board sends must not be taken as a count of bytes to copy.
+    const unsigned char bytes[] = {0x08, 0x21, 0x00};
+    QVERIFY(stripPrefix(bytes, 0x80000000u).isEmpty());
+    QVERIFY(stripPrefix(bytes, 0xFFFFFFFFu).isEmpty());
 }
 
 void TestBoardPackets::singleContactPacket()
@@ -339,9 +385,9 @@ void TestBoardPackets::dispatchEmitsOneSignalPerPacket()
 void TestBoardPackets::metaTypesRegisteredUnderTheirNames()
 {
     NorvaHardware::registerMetaTypes();
-    const char* names[] = {"NorvaHardware::DeviceInfo",   "NorvaHardware::TouchContact",
-                           "NorvaHardware::TouchEvent",   "NorvaHardware::TouchStatus",
-                           "NorvaHardware::PenEvent",     "NorvaHardware::EraseContact",
+    const char* names[] = {"NorvaHardware::DeviceInfo", "NorvaHardware::TouchContact",
+                           "NorvaHardware::TouchEvent", "NorvaHardware::TouchStatus",
+                           "NorvaHardware::PenEvent",   "NorvaHardware::EraseContact",
                            "NorvaHardware::EraseEvent"};
     for (const char* name : names)
         QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);

@@ -1,7 +1,8 @@
 // The input is the description text of a driver's device record, which need
 // not hold a NUL. It is parsed from a heap buffer of exactly its size, so that
 // a read past the bound shows up under the address sanitizer; and as the tail
-// of a zero-filled record, the way enumeration reads it.
+// of a zero-filled record, the way enumeration reads it; and as a whole device
+// record.
 #include "boardpackets.h"
 #include "fuzzcheck.h"
 
@@ -44,5 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const NorvaHardware::DeviceInfo inRecord = BoardPackets::parseDescription(record.get());
     if (size <= field)
         check(inRecord == info, "the record's description differs from the text");
+
+    // The same bytes as a whole record as the driver fills it: the fields
+    // before the description come from the input too.
+    BoardPackets::DeviceRecord whole = BoardPackets::emptyDeviceRecord();
+    std::memcpy(whole.data(), data, std::min(size, whole.size()));
+    const BoardPackets::DeviceEntry entry = BoardPackets::readDeviceRecord(whole);
+    check(entry.info == BoardPackets::parseDescription(whole.data() + whole.size() - field),
+          "the record's description is not read from its end");
     return 0;
 }
