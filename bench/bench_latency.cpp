@@ -25,12 +25,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -42,8 +42,9 @@ constexpr int Touches = 20;
 constexpr double FloodSeconds = 2.0;
 
 // One round sends a report of every contact; rounds between waits of 1 ms
-// or more reach the rate asked for. Rounds within one wait are a board unit
-// apart, so that no report repeats the one before it.
+// or more reach the rate asked for. Each wait's rounds lie a board unit apart
+// across the path, and the path moves along between waits, so that no report
+// repeats the one before it.
 QByteArray floodScenario(const QString& ready, int reportsPerSecond)
 {
     const int roundsPerWait = std::max(1, reportsPerSecond / 1000);
@@ -51,15 +52,13 @@ QByteArray floodScenario(const QString& ready, int reportsPerSecond)
     const int rounds = int(FloodSeconds * reportsPerSecond);
     QByteArray body;
     for (int j = 0; j < roundsPerWait; ++j) {
-        const QByteArray from = QByteArray::number(1000 + j);
-        const QByteArray to = QByteArray::number(31000 + j);
         for (int pen = 0; pen < Pens; ++pen)
-            body += "  pen " + QByteArray::number(pen) + " " + from + ".." + to + " " +
-                    QByteArray::number(4000 + pen * 2000) + " tip\n";
+            body += "  pen " + QByteArray::number(pen) + " 1000..31000 " +
+                    QByteArray::number(4000 + pen * 2000 + j) + " tip\n";
         body += "  touch";
         for (int id = 0; id < Touches; ++id)
-            body += QByteArray(id ? ";" : "") + " " + QByteArray::number(id) + " down " + to +
-                    ".." + from + " " + QByteArray::number(13000 + id * 900) + " 200";
+            body += QByteArray(id ? ";" : "") + " " + QByteArray::number(id) +
+                    " down 31000..1000 " + QByteArray::number(13000 + id * 900 + j) + " 200";
         body += "\n";
     }
     return "board 1 hid<BENCH> xp<4> xt<20>\nwait callback 1\nwait file " +
@@ -98,6 +97,7 @@ public:
 
     std::vector<double> latenciesMs;
     int reachedView = 0;
+    int overtaken = 0;
     int sentCount = 0;
     Clock::time_point firstSent, lastSent, lastShown;
 
@@ -111,8 +111,15 @@ protected:
             const Clock::time_point now = Clock::now();
             if (!onItsWay.empty())
                 lastShown = now;
-            for (const Clock::time_point t : onItsWay)
-                latenciesMs.push_back(std::chrono::duration<double, std::milli>(now - t).count());
+            std::lock_guard<std::mutex> lock(mutex);
+            for (const auto& [id, index] : onItsWay) {
+                const std::vector<Clock::time_point>& times = reports[id];
+                if (index < times.size())
+                    latenciesMs.push_back(
+                        std::chrono::duration<double, std::milli>(now - times[index]).count());
+                else
+                    ++overtaken;
+            }
             onItsWay.clear();
         }
         return false;
@@ -135,21 +142,22 @@ private:
         return seconds > 0 ? count / seconds : 0;
     }
 
+    // The n-th record of a contact that reaches the view is its n-th report.
+    // The adapter's queued connection precedes this probe's on the driver's
+    // thread, so a record may reach the view, and rarely even the screen,
+    // before its report is noted: such a report is counted as overtaken and
+    // left out of the latencies.
     void painted(int id)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::deque<Clock::time_point>& queue = reports[id];
-        if (queue.empty())
-            return;
-        onItsWay.push_back(queue.front());
-        queue.pop_front();
+        onItsWay.emplace_back(id, shownOf[id]++);
         ++reachedView;
     }
 
     StrokesView* view;
     std::mutex mutex;
-    std::map<int, std::deque<Clock::time_point>> reports;
-    std::vector<Clock::time_point> onItsWay;
+    std::map<int, std::vector<Clock::time_point>> reports;
+    std::map<int, size_t> shownOf;
+    std::vector<std::pair<int, size_t>> onItsWay;
 };
 
 double percentile(std::vector<double> values, double p)
@@ -208,7 +216,8 @@ void BM_BoardInputLatency(benchmark::State& state)
         state.counters["p99_ms"] = percentile(probe.latenciesMs, 0.99);
         state.counters["sent_per_s"] = probe.sentPerSecond();
         state.counters["shown_per_s"] = probe.shownPerSecond();
-        state.counters["shown_share"] = double(probe.latenciesMs.size()) / expected;
+        state.counters["shown_share"] = double(probe.reachedView) / expected;
+        state.counters["overtaken"] = probe.overtaken;
     }
 }
 
@@ -217,12 +226,12 @@ void BM_BoardInputLatency(benchmark::State& state)
 BENCHMARK(BM_BoardInputLatency)
     ->ArgName("reports_per_s")
     ->Arg(200)
-    ->Arg(500)
     ->Arg(1000)
     ->Arg(2000)
     ->Arg(4000)
-    ->Arg(8000)
     ->Arg(12000)
+    ->Arg(24000)
+    ->Arg(48000)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
