@@ -15,8 +15,9 @@ if [ ! -x "$program" ]; then
 fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "error: no display to show the visualiser on (DISPLAY is not set)." >&2
-    echo "Run this from a graphical desktop session, or on a virtual screen with:" >&2
-    echo "    xvfb-run -s '-screen 0 1920x1080x24' bash scripts/run.sh" >&2
+    echo "Run this from a graphical desktop session, or on a virtual screen with a" >&2
+    echo "window manager (without one, full screen leaves a small window):" >&2
+    echo "    xvfb-run -s '-screen 0 1920x1080x24' sh -c 'openbox & bash scripts/run.sh'" >&2
     exit 1
 fi
 # Without a scenario of the user's own, the simulated board plays its demo.
