@@ -130,6 +130,7 @@ Quorvel::Quorvel(QObject* parent) : QObject(parent), hardware(new NorvaHardware(
     // xt tags of its description.
     connect(hardware, &NorvaHardware::deviceEnumerated, this,
             [this](int, const NorvaHardware::DeviceInfo& info) {
+                ++acceptedBoards;
                 in_device_enumerated(info.xp, info.xt);
             });
     connect(hardware, &NorvaHardware::deviceEnumCount, this, &Quorvel::in_device_enum_count);
@@ -202,8 +203,12 @@ void Quorvel::in_device_enumerated(int maxPens, int maxTouch)
 void Quorvel::in_device_enum_count(int count)
 {
     print(QStringLiteral("Enumerated %1 devices.\n").arg(count));
-    if (count == 0)
+    // What counts is the boards the enumeration accepted, not the count the
+    // driver reports: a board that stays but is unusable delivers nothing,
+    // and a negative count means no board at all.
+    if (acceptedBoards == 0)
         endContacts();
+    acceptedBoards = 0;
     delete configDelayTimer;
     configDelayTimer = new QTimer;
     configDelayTimer->setSingleShot(true);

@@ -9,6 +9,7 @@
 #include <QRect>
 
 #include <map>
+#include <tuple>
 #include <vector>
 
 class QTimer;
@@ -30,6 +31,22 @@ public:
         static constexpr qint32 Claimed = 1;
         // flags bit 1: the copy an item gets when a hovering contact leaves it.
         static constexpr qint32 HoverLeft = 2;
+        // flags bit 2: the record comes from the window system (the mouse or a
+        // native touch point), not from a board.
+        static constexpr qint32 WindowSystem = 4;
+
+        // A contact's identity: the window system's ids overlap the board's
+        // (the mouse is -1 like pen 0), so its contacts are told apart by origin.
+        struct Key
+        {
+            bool windowSystem = false;
+            qint32 id = NoContact;
+
+            bool operator<(const Key& other) const
+            {
+                return std::tie(windowSystem, id) < std::tie(other.windowSystem, other.id);
+            }
+        };
 
         qint32 id = NoContact;
         qint32 flags = 0;
@@ -46,6 +63,8 @@ public:
 
         // The global screen pixel of a normalised position on the given screen.
         QPoint globalPoint(const QRect& screen) const;
+
+        Key key() const { return {(flags & WindowSystem) != 0, id}; }
     };
 
     // Identifier space: pens -1 - index, touches and erasers from their bases.
@@ -100,4 +119,6 @@ private:
     std::vector<Controls> heldErasers;
     std::map<int, bool> passThrough;
     QTimer* configDelayTimer = nullptr;
+    // Boards accepted by the enumeration under way; its count resets it.
+    int acceptedBoards = 0;
 };

@@ -46,13 +46,10 @@ NorvaHardware::~NorvaHardware()
 {
     // Callbacks in flight finish first, later ones return at once; then the
     // driver forgets them, so none can reach this object once it is gone.
+    // After detachDriver there is nothing left to clear.
     gate.close();
-    if (binding) {
-        if (pnpRegistered)
-            binding->clearPnpCallback(pnpCallback, this);
-        for (qint32 device : deviceList())
-            binding->clearCallback(device, packetCallback, this);
-    }
+    if (pnpRegistered)
+        clearCallbacks();
     // Detaches once more and unloads the library.
     binding.reset();
 }
@@ -91,9 +88,24 @@ void NorvaHardware::detachDriver()
 {
     if (!binding)
         return;
+    // A driver owes nothing to a caller after norvaDetach: no notification
+    // may enumerate again and no callback may be left registered by then.
+    gate.close();
+    clearCallbacks();
+    binding->detach();
+}
+
+void NorvaHardware::clearCallbacks()
+{
     binding->clearPnpCallback(pnpCallback, this);
     pnpRegistered = false;
-    binding->detach();
+    QList<qint32> boards;
+    {
+        std::lock_guard<std::mutex> guard(devicesMutex);
+        boards.swap(devices);
+    }
+    for (qint32 device : boards)
+        binding->clearCallback(device, packetCallback, this);
 }
 
 void NorvaHardware::enumerateDevices()

@@ -20,8 +20,9 @@
 // The driver calls back on threads of its own: packets on one, plug-and-play
 // notifications (with their re-enumeration) on another, while the commands
 // come from the GUI thread. The device list is guarded, enumerations never
-// overlap, and the destructor lets callbacks in flight finish and clears them
-// with the driver before anything is freed.
+// overlap, and detaching (or, without it, the destructor) lets callbacks in
+// flight finish and clears them with the driver before it is detached and
+// anything is freed.
 class NorvaHardware : public QObject
 {
     Q_OBJECT
@@ -84,7 +85,9 @@ public:
     // Loads and attaches to the driver, then enumerates the boards. False when
     // the driver library cannot be loaded; a later call does not try again.
     bool attachDriver();
-    // Ends plug-and-play notifications and the attachment.
+    // Lets callbacks in flight finish and turns later ones away for good,
+    // clears the plug-and-play and packet callbacks, then detaches. Commands
+    // after it reach no board.
     void detachDriver();
 
     // Each command goes to every enumerated board, in enumeration order.
@@ -133,6 +136,8 @@ private:
     static void NORVA_CALLBACK pnpCallback(void* context);
 
     void enumerateDevices();
+    // Needs the gate closed: the driver forgets every callback of this object.
+    void clearCallbacks();
     void handlePnp();
     QList<qint32> deviceList() const;
     void writeToEveryDevice(const QByteArray& command);

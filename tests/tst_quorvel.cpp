@@ -1,8 +1,10 @@
 // The input adapter against the simulated board: the configuration at start,
 // after enumerations and at shutdown as the driver's call log shows it, the
 // progress lines, and the claim protocol with its hand-back to the system.
+// negativeCountEndsEveryContact runs alone with tests/drivers/notifying.
 
 #include "boardpackets.h"
+#include "notifyingdriver.h"
 #include "quorvel.h"
 #include "simulatedboard.h"
 #include "stdoutcapture.h"
@@ -10,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -136,7 +139,8 @@ private slots:
     void emptyTouchPacketOffersHeldContactsAgain();
     void unclaimedErasersAreNeverHandedOn();
     void manyUnclaimedTouchesSplitIntoPackets();
-    void noBoardLeftEndsEveryContact();
+    void noUsableBoardLeftEndsEveryContact();
+    void negativeCountEndsEveryContact();
 };
 
 void TestQuorvel::startConfiguresAndPrints()
@@ -181,7 +185,8 @@ void TestQuorvel::burstOfEnumerationsConfiguresOnce()
     // Nothing else is pending.
     QTest::qWait(2200);
     QVERIFY(board.take().isEmpty());
-    QVERIFY(output.text().endsWith(QStringLiteral("Enumerated 3 devices.\nEnumerated 3 devices.\n")));
+    QVERIFY(
+        output.text().endsWith(QStringLiteral("Enumerated 3 devices.\nEnumerated 3 devices.\n")));
 }
 
 void TestQuorvel::plugAndPlayReconfigures()
@@ -217,10 +222,14 @@ void TestQuorvel::shutdownRestoresRoutingAndCancelsPendingConfiguration()
     board.take();
     adapter.reset();
 
+    // The whole tail: routing given back, every callback cleared, then the
+    // detach and the second one as the library goes; nothing after them.
     const QStringList shutdown = board.take();
+    QCOMPARE(shutdown.size(), 14);
     QCOMPARE(shutdown.mid(0, 10), configuration(0));
     QVERIFY(shutdown.at(10).startsWith(QStringLiteral("norvaClearCallback(0, 0x")));
-    QCOMPARE(shutdown.at(11), QStringLiteral("norvaDetach()"));
+    QVERIFY(shutdown.at(11).startsWith(QStringLiteral("norvaClearCallback(1001, 0x")));
+    QCOMPARE(shutdown.mid(12), QStringList({"norvaDetach()", "norvaDetach()"}));
     // The configuration that was pending at shutdown never comes.
     QTest::qWait(2300);
     QVERIFY(board.take().isEmpty());
@@ -261,8 +270,7 @@ void TestQuorvel::unclaimedPenIsHandedOnUntilItsLift()
     board.take();
 
     const QList<NorvaHardware::PenEvent> stroke{pen(2, 500, 500, true), pen(2, 600, 500, true),
-                                                pen(2, 700, 500, false),
-                                                pen(2, 800, 500, false)};
+                                                pen(2, 700, 500, false), pen(2, 800, 500, false)};
     for (const NorvaHardware::PenEvent& ev : stroke)
         adapter.in_pen_event(ev);
     adapter.in_pen_event(stroke.last()); // a repeat causes nothing
@@ -391,11 +399,36 @@ void TestQuorvel::manyUnclaimedTouchesSplitIntoPackets()
     QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem"), expected);
 }
 
-void TestQuorvel::noBoardLeftEndsEveryContact()
+namespace {
+
+void touchFile(const QString& path)
 {
-    SimulatedBoard board(OneBoard);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
+void TestQuorvel::noUsableBoardLeftEndsEveryContact()
+{
+    // Pens 5 and 6, touches 30 and 31 and eraser 4 are down when the only
+    // usable board goes; an unusable one stays, so the driver counts 1.
+    QTemporaryDir dir;
+    const QString gone = dir.filePath("gone");
+    const QString back = dir.filePath("back");
+    SimulatedBoard board(OneBoard +
+                         "board 2 unusable hid<UNUSABLE>\n"
+                         "wait callback 1\n"
+                         "pen 5 700 800 tip\n"
+                         "pen 6 900 800 tip\n"
+                         "touch 30 down 100 100 300; 31 down 200 200 300\n"
+                         "eraser 4 down 300 300 2000 1000\n"
+                         "wait file " +
+                         QFile::encodeName(gone) + "\nunplug 1\nwait file " +
+                         QFile::encodeName(back) + "\nplug 1\n");
     StdoutCapture output;
     Quorvel adapter;
+    // Pen 5 and touch 30 are the dialog's, pen 6 and touch 31 the system's.
     Receiver touches;
     touches.claim = {256 + 30};
     Receiver erasers;
@@ -410,20 +443,11 @@ void TestQuorvel::noBoardLeftEndsEveryContact()
             c.flags |= Controls::Claimed;
         pens << c;
     });
+    QTRY_VERIFY(pens.size() == 2 && touches.seen.size() == 1 && erasers.seen.size() == 1);
 
-    // Pen 5 and touch 30 are the dialog's, pen 6 and touch 31 the system's,
-    // all down when the last board goes.
-    adapter.in_pen_event(pen(5, 700, 800, true));
-    adapter.in_pen_event(pen(6, 900, 800, true));
-    adapter.in_touch_event({touch(30, 100, 100, true), touch(31, 200, 200, true)});
-    adapter.in_erase_event({eraser(4, 300, 300, true)});
-    adapter.in_device_enum_count(1);
-    QCOMPARE(pens.size(), 2);
-    QCOMPARE(touches.seen.size(), 1);
-    QCOMPARE(erasers.seen.size(), 1);
-
-    adapter.in_device_enum_count(0);
-    QCOMPARE(pens.size(), 3);
+    touchFile(gone);
+    QTRY_COMPARE(pens.size(), 3);
+    QVERIFY(output.text().endsWith(QStringLiteral("PnP event.\nEnumerated 1 devices.\n")));
     QCOMPARE(pens[2].id, -6);
     QCOMPARE(pens[2].buttons, 0);
     QCOMPARE(pens[2].pos, pens[0].pos);
@@ -436,6 +460,8 @@ void TestQuorvel::noBoardLeftEndsEveryContact()
 
     // Back where they were, all are new contacts, offered again; what the
     // system had is not handed on without being offered first.
+    touchFile(back);
+    QTRY_VERIFY(output.text().endsWith(QStringLiteral("Enumerated 2 devices.\n")));
     board.take();
     touches.claim = {256 + 30, 256 + 31};
     adapter.in_pen_event(pen(5, 700, 800, true));
@@ -450,6 +476,38 @@ void TestQuorvel::noBoardLeftEndsEveryContact()
     QCOMPARE(erasers.seen.size(), 3);
     // Pen 6 stays unclaimed: handed on after its offer, as a new contact.
     QCOMPARE(only(board.take(), "norvaSendTouchPacketToSystem").size(), 1);
+}
+
+void TestQuorvel::negativeCountEndsEveryContact()
+{
+    NotifyingDriver driver;
+    if (!driver.present())
+        QSKIP("run alone with tests/drivers/notifying on the library path");
+    StdoutCapture output;
+    Quorvel adapter;
+    QList<Controls> pens;
+    Receiver touches;
+    touches.claim = {256 + 7};
+    connect(&adapter, &Quorvel::out_quorvel_pen_event, [&](Controls& c) {
+        c.flags |= Controls::Claimed;
+        pens << c;
+    });
+    connect(&adapter, &Quorvel::out_quorvel_touch_event,
+            [&](std::vector<Controls>& records) { touches.take(records); });
+
+    // Pen 0 at (1000, 2000) with its tip down, touch 7 down.
+    driver.deliver(QByteArray::fromHex("082100e803d00701"));
+    driver.deliver(BoardPackets::touchPackets({touch(7, 4000, 5000, true)}).front());
+    QTRY_VERIFY(pens.size() == 1 && touches.seen.size() == 1);
+
+    driver.setDeviceCount(-1);
+    driver.notify();
+    QTRY_VERIFY(pens.size() == 2 && touches.seen.size() == 2);
+    QVERIFY(output.text().endsWith(QStringLiteral("PnP event.\nEnumerated -1 devices.\n")));
+    QCOMPARE(pens[1].buttons, 0);
+    QCOMPARE(pens[1].pos, pens[0].pos);
+    QCOMPARE(touches.seen[1].front().id, 263);
+    QCOMPARE(touches.seen[1].front().buttons, 0);
 }
 
 QTEST_GUILESS_MAIN(TestQuorvel)
