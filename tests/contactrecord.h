@@ -14,3 +14,9 @@ inline Quorvel::Controls contactRecord(int id, QPointF pos, int buttons = 1, dou
     c.pos = c.viewPos = pos;
     return c;
 }
+
+// The key under which the views keep a board contact's marker and stroke.
+inline Quorvel::Controls::Key boardKey(int id)
+{
+    return {false, id};
+}

@@ -3,6 +3,7 @@
 // view; what the dialog does not claim goes back to the driver.
 
 #include "boardpackets.h"
+#include "contactrecord.h"
 #include "simulatedboard.h"
 #include "strokesview.h"
 #include "visualviewdialog.h"
@@ -273,8 +274,8 @@ void TestBoardRouting::boardUnpluggedInTheMiddleOfAStroke()
     // Both contacts ended with their board: strokes finished, markers gone.
     QTRY_VERIFY(view->finishedStrokes.size() == 2 && view->markers.empty());
     QVERIFY(view->items.empty());
-    QCOMPARE(view->contactStrokes[~0].state, 0);
-    QCOMPARE(view->contactStrokes[Quorvel::TouchIdBase + 1].state, 0);
+    QCOMPARE(view->contactStrokes[boardKey(~0)].state, 0);
+    QCOMPARE(view->contactStrokes[boardKey(Quorvel::TouchIdBase + 1)].state, 0);
     QCOMPARE(pixel(w / 4, h / 8), QColor(Qt::red));
     QCOMPARE(pixel(w / 4, h / 4), QColor(Qt::green));
 

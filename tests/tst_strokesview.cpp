@@ -35,6 +35,8 @@ private slots:
     void markersArePaintedOnTop();
     void backgroundModes();
     void nativeTouchDraws();
+    void nativeAndBoardContactsStayApart();
+    void cancelledNativeTouchesEnd();
 
 private:
     // One refresh tick of the dialog.
@@ -181,17 +183,17 @@ void TestStrokesView::restingContactPaintsOnce()
     for (int i = 0; i < 5; ++i)
         view->in_touch_event({contactRecord(260, {100, 100})});
     QVERIFY(view->takeDirty().isEmpty());
-    QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 1);
+    QCOMPARE(int(view->contactStrokes[boardKey(260)].current.segments.size()), 1);
 
     // After a move, the first repeat leaves a dot at the end, the others
     // nothing.
     view->in_touch_event({contactRecord(260, {120, 100})});
     for (int i = 0; i < 3; ++i)
         view->in_touch_event({contactRecord(260, {120, 100})});
-    QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 3);
+    QCOMPARE(int(view->contactStrokes[boardKey(260)].current.segments.size()), 3);
     // The same point with another width is a new piece.
     view->in_touch_event({contactRecord(260, {120, 100}, 1, 2, 2)});
-    QCOMPARE(int(view->contactStrokes[260].current.segments.size()), 4);
+    QCOMPARE(int(view->contactStrokes[boardKey(260)].current.segments.size()), 4);
 }
 
 void TestStrokesView::touchDownAndLiftAtOnePointIsOneDot()
@@ -200,8 +202,8 @@ void TestStrokesView::touchDownAndLiftAtOnePointIsOneDot()
     view->in_touch_event({contactRecord(261, {100, 100}, 0)});
     QCOMPARE(int(view->finishedStrokes.size()), 1);
     QCOMPARE(int(view->finishedStrokes[0].segments.size()), 1);
-    QCOMPARE(view->contactStrokes[261].state, 0);
-    QVERIFY(view->contactStrokes[261].current.segments.empty());
+    QCOMPARE(view->contactStrokes[boardKey(261)].state, 0);
+    QVERIFY(view->contactStrokes[boardKey(261)].current.segments.empty());
     QCOMPARE(stroke(100, 100), Green);
 }
 
@@ -283,22 +285,22 @@ void TestStrokesView::markersOnlyWhileDown()
     QCOMPARE(view->items[0]->metaObject()->className(), "Pen");
     QCOMPARE(view->items[1]->metaObject()->className(), "Touch");
     QCOMPARE(view->items[2]->metaObject()->className(), "Erase");
-    QCOMPARE(view->markers[264]->color, QColor(0, 255, 0, 32));
-    QCOMPARE(view->markers[514]->color, QColor(0, 0, 255, 32));
+    QCOMPARE(view->markers[boardKey(264)]->color, QColor(0, 255, 0, 32));
+    QCOMPARE(view->markers[boardKey(514)]->color, QColor(0, 0, 255, 32));
     tick();
 
     // Updates move the marker.
     view->in_pen_event(contactRecord(-1, {210, 200}, 1));
-    QCOMPARE(view->markers[-1]->position, QPointF(210, 200));
-    QCOMPARE(view->markers[-1]->buttons, 1);
+    QCOMPARE(view->markers[boardKey(-1)]->position, QPointF(210, 200));
+    QCOMPARE(view->markers[boardKey(-1)]->buttons, 1);
     tick();
-    const QRect covered = view->markers[-1]->screenRect;
+    const QRect covered = view->markers[boardKey(-1)]->screenRect;
 
     // The lift removes it and reports the area it covered.
-    std::weak_ptr<EventItem> gone = view->markers[-1];
+    std::weak_ptr<EventItem> gone = view->markers[boardKey(-1)];
     view->in_pen_event(contactRecord(-1, {210, 200}, 0));
     QVERIFY(gone.expired());
-    QCOMPARE(view->markers.count(-1), size_t(0));
+    QCOMPARE(view->markers.count(boardKey(-1)), size_t(0));
     QCOMPARE(int(view->items.size()), 2);
     QVERIFY(view->takeDirty().contains(covered));
 }
@@ -310,8 +312,8 @@ void TestStrokesView::showInfoTagsAppliesAtTouchDown()
     // A contact that is down keeps its marker until it lifts.
     view->in_touch_event({contactRecord(265, {120, 100}), contactRecord(266, {200, 100})});
     QCOMPARE(int(view->items.size()), 1);
-    QCOMPARE(view->markers[265]->position, QPointF(120, 100));
-    QCOMPARE(view->markers.count(266), size_t(0));
+    QCOMPARE(view->markers[boardKey(265)]->position, QPointF(120, 100));
+    QCOMPARE(view->markers.count(boardKey(266)), size_t(0));
     // Its strokes are drawn all the same.
     QCOMPARE(stroke(200, 100), Green);
     view->in_touch_event({contactRecord(265, {120, 100}, 0), contactRecord(266, {210, 100}, 0)});
@@ -323,7 +325,7 @@ void TestStrokesView::showInfoTagsAppliesAtTouchDown()
     view->showInfoTags = true;
     view->in_touch_event({contactRecord(266, {230, 100})});
     QCOMPARE(int(view->items.size()), 1);
-    QCOMPARE(view->markers[266]->position, QPointF(230, 100));
+    QCOMPARE(view->markers[boardKey(266)]->position, QPointF(230, 100));
 }
 
 void TestStrokesView::markersArePaintedOnTop()
@@ -408,6 +410,86 @@ void TestStrokesView::nativeTouchDraws()
     QTest::mousePress(view, Qt::LeftButton, {}, QPoint(50, 30));
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(50, 30));
     QCOMPARE(stroke(50, 30), Red);
+}
+
+namespace {
+
+// A touch event as the window system hands it to the view, with point ids of
+// our choosing (QTest's own touch ids are remapped on the way).
+void sendTouch(QWidget* view, QEvent::Type type, const QList<QPair<int, QPointF>>& points,
+               Qt::TouchPointState state)
+{
+    QList<QTouchEvent::TouchPoint> touchPoints;
+    for (const auto& [id, pos] : points) {
+        QTouchEvent::TouchPoint point(id);
+        point.setPos(pos);
+        point.setState(state);
+        touchPoints << point;
+    }
+    QTouchEvent event(type, nullptr, Qt::NoModifier, state, touchPoints);
+    QCoreApplication::sendEvent(view, &event);
+}
+
+} // namespace
+
+void TestStrokesView::nativeAndBoardContactsStayApart()
+{
+    // Board touch 257 and eraser 513 are down on the left, native touch
+    // points with the same ids on the right; all move, then lift.
+    view->in_touch_event({contactRecord(257, {50, 100})});
+    view->in_erase_event({contactRecord(513, {50, 200})});
+    sendTouch(view, QEvent::TouchBegin, {{257, {300, 100}}, {513, {300, 200}}},
+              Qt::TouchPointPressed);
+    QCOMPARE(int(view->items.size()), 4);
+    view->in_touch_event({contactRecord(257, {100, 100})});
+    view->in_erase_event({contactRecord(513, {100, 200})});
+    sendTouch(view, QEvent::TouchUpdate, {{257, {350, 100}}, {513, {350, 200}}},
+              Qt::TouchPointMoved);
+    QCOMPARE(int(view->items.size()), 4);
+    view->in_touch_event({contactRecord(257, {100, 100}, 0)});
+    sendTouch(view, QEvent::TouchEnd, {{257, {350, 100}}, {513, {350, 200}}},
+              Qt::TouchPointReleased);
+    view->in_erase_event({contactRecord(513, {100, 200}, 0)});
+    QVERIFY(view->items.empty());
+
+    // Four whole strokes, each on its own side: no line joins them.
+    QCOMPARE(int(view->finishedStrokes.size()), 4);
+    for (const StrokesView::Stroke& stroke : view->finishedStrokes) {
+        const bool board = stroke.segments.front().line.x1() < 200;
+        for (const StrokesView::StrokeSegment& segment : stroke.segments)
+            QCOMPARE(segment.line.x1() < 200 && segment.line.x2() < 200, board);
+    }
+    QCOMPARE(stroke(75, 100), Green);
+    QCOMPARE(stroke(200, 100), Transparent);
+    QCOMPARE(stroke(325, 100), Green);
+    QCOMPARE(stroke(200, 200), Transparent);
+    QCOMPARE(stroke(325, 200), Green);
+}
+
+void TestStrokesView::cancelledNativeTouchesEnd()
+{
+    QTouchDevice* device = QTest::createTouchDevice();
+    QTest::touchEvent(view, device).press(0, QPoint(50, 50), view).press(1, QPoint(50, 150), view);
+    QTest::touchEvent(view, device).move(0, QPoint(150, 50), view).move(1, QPoint(150, 150), view);
+    QCOMPARE(int(view->items.size()), 2);
+
+    // The window system takes the sequence away; the cancel names no point.
+    QTouchEvent cancel(QEvent::TouchCancel, device);
+    QCoreApplication::sendEvent(view->windowHandle(), &cancel);
+    QVERIFY(view->items.empty());
+    QVERIFY(view->markers.empty());
+    QCOMPARE(int(view->finishedStrokes.size()), 2);
+    for (const auto& entry : view->contactStrokes)
+        QCOMPARE(entry.second.state, 0);
+    QCOMPARE(stroke(100, 50), Green);
+
+    // The same finger again: a new stroke, not joined to the old one.
+    QTest::touchEvent(view, device).press(0, QPoint(250, 50), view);
+    QCOMPARE(int(view->items.size()), 1);
+    QCOMPARE(stroke(250, 50), Green);
+    QCOMPARE(stroke(200, 50), Transparent);
+    QTest::touchEvent(view, device).release(0, QPoint(250, 50), view);
+    QCOMPARE(int(view->finishedStrokes.size()), 3);
 }
 
 QTEST_MAIN(TestStrokesView)

@@ -76,9 +76,9 @@ Quorvel::Controls ItemView::mappedInto(const Item& item, const Quorvel::Controls
 
 void ItemView::in_pen_event(const Quorvel::Controls& event)
 {
-    auto captured = penCapture.find(event.id);
+    auto captured = penCapture.find(event.key());
     if (captured == penCapture.end())
-        captured = penCapture.emplace(event.id, itemAt(event)).first;
+        captured = penCapture.emplace(event.key(), itemAt(event)).first;
     if (const std::shared_ptr<Item> target = captured->second)
         target->handlePen(mappedInto(*target, event));
     else
@@ -86,9 +86,9 @@ void ItemView::in_pen_event(const Quorvel::Controls& event)
 
     if (event.buttons != 0)
         return;
-    penCapture.erase(event.id);
+    penCapture.erase(event.key());
     const std::shared_ptr<Item> now = itemAt(event);
-    std::shared_ptr<Item>& hovered = penHover[event.id];
+    std::shared_ptr<Item>& hovered = penHover[event.key()];
     const std::shared_ptr<Item> before = hovered;
     hovered = now;
     if (now == before)
@@ -108,9 +108,9 @@ void ItemView::dispatchBatch(const std::vector<Quorvel::Controls>& events, Captu
                              void (Item::*handle)(std::vector<Quorvel::Controls>&), Signal signal)
 {
     for (const Quorvel::Controls& event : events) {
-        auto captured = capture.find(event.id);
+        auto captured = capture.find(event.key());
         if (captured == capture.end())
-            captured = capture.emplace(event.id, itemAt(event)).first;
+            captured = capture.emplace(event.key(), itemAt(event)).first;
         Item* target = captured->second.get();
         batches[target].push_back(target ? mappedInto(*target, event) : event);
     }
@@ -125,7 +125,7 @@ void ItemView::dispatchBatch(const std::vector<Quorvel::Controls>& events, Captu
     }
     for (const Quorvel::Controls& event : events) {
         if (event.buttons == 0)
-            capture.erase(event.id);
+            capture.erase(event.key());
     }
 }
 
@@ -156,6 +156,7 @@ bool ItemView::event(QEvent* event)
         }
         Quorvel::Controls record;
         record.id = -1;
+        record.flags = Quorvel::Controls::WindowSystem;
         record.buttons = int(mouse->buttons() & (Qt::LeftButton | Qt::RightButton));
         record.pos = record.viewPos = QPointF(mouse->pos());
         in_pen_event(record);
@@ -165,21 +166,40 @@ bool ItemView::event(QEvent* event)
     case QEvent::TouchUpdate:
     case QEvent::TouchEnd: {
         std::vector<Quorvel::Controls> records;
-        Quorvel::Controls record;
-        for (const QTouchEvent::TouchPoint& point :
-             static_cast<QTouchEvent*>(event)->touchPoints()) {
-            record.id = point.id();
-            record.buttons = (point.state() & Qt::TouchPointReleased) ? 0 : 1;
-            record.pos = record.viewPos = nativeTouchFilters[point.id()].follow(
-                point.pos(), record.buttons != 0, TouchDeadZone);
-            records.push_back(record);
-        }
+        for (const QTouchEvent::TouchPoint& point : static_cast<QTouchEvent*>(event)->touchPoints())
+            records.push_back(
+                nativeTouch(point.id(), point.pos(), !(point.state() & Qt::TouchPointReleased)));
         in_touch_event(records);
+        return true;
+    }
+    case QEvent::TouchCancel: {
+        // The window system took the sequence away (a gesture, a grab, lost
+        // focus): every point that is down lifts where it was last seen.
+        std::vector<Quorvel::Controls> records;
+        const std::map<int, QPointF> down = nativeTouchesDown;
+        for (const auto& [id, pos] : down)
+            records.push_back(nativeTouch(id, pos, false));
+        if (!records.empty())
+            in_touch_event(records);
         return true;
     }
     default:
         return QWidget::event(event);
     }
+}
+
+Quorvel::Controls ItemView::nativeTouch(int id, const QPointF& pos, bool down)
+{
+    if (down)
+        nativeTouchesDown[id] = pos;
+    else
+        nativeTouchesDown.erase(id);
+    Quorvel::Controls record;
+    record.id = id;
+    record.flags = Quorvel::Controls::WindowSystem;
+    record.buttons = down ? 1 : 0;
+    record.pos = record.viewPos = nativeTouchFilters[id].follow(pos, down, TouchDeadZone);
+    return record;
 }
 
 void ItemView::paintEvent(QPaintEvent* event)

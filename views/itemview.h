@@ -57,7 +57,8 @@ protected:
     void paintItems(QPainter& painter);
 
 private:
-    using CaptureMap = std::map<int, std::shared_ptr<Item>>;
+    // Keyed by origin and id: the window system's ids overlap the board's.
+    using CaptureMap = std::map<Quorvel::Controls::Key, std::shared_ptr<Item>>;
     using BatchMap = std::map<Item*, std::vector<Quorvel::Controls>>;
 
     // Hands each record to the item that captured its contact, one batch
@@ -67,6 +68,9 @@ private:
                        BatchMap& batches, void (Item::*handle)(std::vector<Quorvel::Controls>&),
                        Signal signal);
     Quorvel::Controls mappedInto(const Item& item, const Quorvel::Controls& event) const;
+    // The record of a native touch point, smoothed; keeps track of the points
+    // that are down.
+    Quorvel::Controls nativeTouch(int id, const QPointF& pos, bool down);
 
     bool transparent;
     QRegion dirtyRegion;
@@ -77,4 +81,7 @@ private:
     CaptureMap eraseCapture;
     BatchMap touchBatches;
     BatchMap eraseBatches;
+    // The native touch points that are down, at their last reported position:
+    // a cancelled touch sequence carries no points, yet they must end.
+    std::map<int, QPointF> nativeTouchesDown;
 };

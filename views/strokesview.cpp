@@ -108,7 +108,7 @@ template <typename Marker>
 void StrokesView::handleContact(const Quorvel::Controls& event, const QColor& markerColor,
                                 const QColor& strokeColor)
 {
-    const auto found = markers.find(event.id);
+    const auto found = markers.find(event.key());
     if (found != markers.end()) {
         const std::shared_ptr<EventItem> marker = found->second;
         if (event.buttons != 0) {
@@ -122,14 +122,14 @@ void StrokesView::handleContact(const Quorvel::Controls& event, const QColor& ma
         auto marker = std::make_shared<Marker>(event.pos, markerColor);
         marker->setControls(event);
         addItem(marker);
-        markers.emplace(event.id, std::move(marker));
+        markers.emplace(event.key(), std::move(marker));
     }
     addStrokePoint(event, strokeColor);
 }
 
 void StrokesView::addStrokePoint(const Quorvel::Controls& event, const QColor& color)
 {
-    ContactStroke& contact = contactStrokes[event.id];
+    ContactStroke& contact = contactStrokes[event.key()];
     if (contact.state == 0) {
         // A hovering pen draws nothing.
         if (event.buttons == 0)

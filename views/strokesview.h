@@ -63,9 +63,11 @@ public:
     void setPatternPainter(PatternPainter painter);
 
     std::vector<Stroke> finishedStrokes;
-    std::map<int, std::shared_ptr<EventItem>> markers;
+    // Both maps are keyed by origin and id, for all three kinds: the mouse
+    // and native touch points never touch a board contact's marker or stroke.
+    std::map<Quorvel::Controls::Key, std::shared_ptr<EventItem>> markers;
     QImage* strokesImage = nullptr;
-    std::map<int, ContactStroke> contactStrokes;
+    std::map<Quorvel::Controls::Key, ContactStroke> contactStrokes;
     // The half-width of a segment whose record has no radius.
     float strokeWidth = 3.0f;
     // Whether contacts that touch down get a marker.

@@ -178,13 +178,67 @@ norvaWritePacket(1001, 3a504e33320d, 6) = 6
 norvaSetPointingDeviceDestination(1001, 4, 0, 0)
 norvaSetTouchDestination(1001, 0)
 norvaWritePacket(1001, 3a504c300d, 5) = 5"
-tail_lines=$(grep -v '^norvaSendTouchPacketToSystem' "$work/calls.log" | tail -n 14)
+# The whole tail, hand-back packets included: nothing reaches the driver
+# after the first detach but the second one, as the library is unloaded.
+tail_lines=$(tail -n 14 "$work/calls.log")
 [ "$(head -n 10 <<<"$tail_lines")" = "$expected_tail" ] ||
     fail "the call log does not end with the shutdown configuration: $tail_lines"
-sed -n 11p <<<"$tail_lines" | grep -q '^norvaClearCallback(0, 0x[0-9a-f]*, 0x[0-9a-f]*) = 1$' &&
-    [ "$(sed -n 12p <<<"$tail_lines")" = "norvaDetach()" ] ||
-    fail "the plug-and-play callback is not cleared before the detach: $tail_lines"
+clears=$(sed -n 11,12p <<<"$tail_lines" | sed -E 's/0x[0-9a-f]+/ADDR/g' | sort)
+[ "$clears" = "norvaClearCallback(0, ADDR, ADDR) = 1
+norvaClearCallback(1001, ADDR, ADDR) = 1" ] ||
+    fail "the callbacks are not cleared before the detach: $tail_lines"
+[ "$(sed -n 13,14p <<<"$tail_lines")" = "norvaDetach()
+norvaDetach()" ] || fail "the call log does not end with the two detaches: $tail_lines"
 echo "the board is given back and the driver detached at exit"
+
+# The board's pen 0 draws a line at y = 270 and pauses twice while it is down:
+# the mouse hovers during the first pause and drags during the second. The
+# mouse is pen 0's id too, yet neither touches the other's stroke.
+cat >"$work/pen.scenario" <<SCENARIO
+board 1 hid<PEN> xp<4> xt<20>
+wait callback 1
+wait file $work/pen-start
+repeat 30
+  pen 0 3413..10240 8192 tip
+  wait 10
+end
+wait file $work/hovered
+repeat 30
+  pen 0 10923..17749 8192 tip
+  wait 10
+end
+wait file $work/dragged
+repeat 30
+  pen 0 18432..25259 8192 tip
+  wait 10
+end
+pen 0 25259 8192
+SCENARIO
+export NORVABOARD_SCENARIO=$work/pen.scenario
+start_program
+xdotool key h
+touch "$work/pen-start"
+red_at() { [ "$(pixel "$1" "$2")" = "srgb(255,0,0)" ]; }
+pen_at() { shot pen && red_at pen "$1"; }
+wait_for 10 pen_at 590,271 || fail "the board's pen did not draw"
+xdotool mousemove 1500 900 mousemove 1400 950
+touch "$work/hovered"
+wait_for 10 pen_at 1030,271 || fail "the board's pen did not go on after the mouse hovered"
+draw_stroke
+touch "$work/dragged"
+wait_for 10 pen_at 1470,271 || fail "the board's pen did not go on after the mouse dragged"
+# One whole line across both pauses, the mouse's own stroke, and nothing
+# between the pen's pauses and where the mouse went.
+for point in 620,271 1060,271 350,700 650,700; do
+    red_at pen "$point" || fail "no red at $point: $(pixel pen "$point")"
+done
+for point in 1050,585 1000,610 670,485 820,485; do
+    ! red_at pen "$point" || fail "a line joins the pen and the mouse at $point"
+done
+xdotool key Escape
+expect_exit_0 "Escape after the pen and the mouse drew"
+unset NORVABOARD_SCENARIO
+echo "the board's pen and the mouse draw apart"
 
 # Without the driver library: the program alone in a folder, so that its
 # $ORIGIN holds no library, and none on the library path. It starts full
