@@ -13,9 +13,13 @@ cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
     -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
 
-# Only what the threaded tests need: test <name> is built by target tst_<name>.
+# Only what the threaded tests need: the programs that their commands run
+# (the driver libraries they load are dependencies of those).
 cd "$build_dir"
-mapfile -t targets < <(ctest -N -L threads | sed -n 's/^ *Test *#[0-9]*: *\(.*\)$/tst_\1/p')
+mapfile -t targets < <(
+    ctest -N -L threads | sed -n 's/^ *Test *#[0-9]*: *\(.*\)$/\1/p' | while read -r name; do
+        grep -rh --include=CTestTestfile.cmake "^add_test($name " . | grep -o '"[^"]*"' | head -n1
+    done | tr -d '"' | xargs -rn1 basename | sort -u)
 if [ ${#targets[@]} -eq 0 ]; then
     echo "error: no test is labelled threads" >&2
     exit 1
