@@ -85,6 +85,7 @@ StrokesView::~StrokesView()
 {
     delete strokesImage;
     delete backgroundImage;
+    delete sceneImage;
 }
 
 void StrokesView::my_pen_event(const Quorvel::Controls& event)
@@ -177,9 +178,12 @@ void StrokesView::paintSegment(const StrokeSegment& segment, const QColor& color
     }
     const int k = int(segment.halfWidth + 1.0f);
     const QLineF& line = segment.line;
-    addDirty(QRect(QPoint(int(line.x1()), int(line.y1())), QPoint(int(line.x2()), int(line.y2())))
-                 .normalized()
-                 .adjusted(-k, -k, k, k));
+    const QRect area =
+        QRect(QPoint(int(line.x1()), int(line.y1())), QPoint(int(line.x2()), int(line.y2())))
+            .normalized()
+            .adjusted(-k, -k, k, k);
+    staleScene |= area;
+    addDirty(area);
 }
 
 void StrokesView::clearStrokes()
@@ -197,6 +201,7 @@ void StrokesView::redrawStrokes()
 {
     if (!strokesImage)
         return;
+    staleScene = QRect(QPoint(), strokesImage->size());
     strokesImage->fill(0);
     QPainter painter(strokesImage);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -223,6 +228,7 @@ void StrokesView::drawBackground()
 {
     if (!backgroundImage)
         return;
+    staleScene = QRect(QPoint(), backgroundImage->size());
     backgroundImage->fill(0xffffff);
     const auto mode = BackgroundMode(backgroundMode);
     if (mode == BackgroundMode::None || !patternPainter)
@@ -237,13 +243,25 @@ void StrokesView::setPatternPainter(PatternPainter painter)
     drawBackground();
 }
 
+void StrokesView::composeScene()
+{
+    if (!sceneImage || staleScene.isEmpty())
+        return;
+    QPainter painter(sceneImage);
+    painter.setClipRegion(staleScene);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, *backgroundImage);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(0, 0, *strokesImage);
+    staleScene = QRegion();
+}
+
 void StrokesView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    if (backgroundImage)
-        painter.drawImage(0, 0, *backgroundImage);
-    if (strokesImage)
-        painter.drawImage(0, 0, *strokesImage);
+    composeScene();
+    if (sceneImage)
+        painter.drawImage(0, 0, *sceneImage);
     paintItems(painter);
 }
 
@@ -255,5 +273,6 @@ void StrokesView::resizeEvent(QResizeEvent* event)
     if (grow(strokesImage, QImage::Format_ARGB32_Premultiplied))
         redrawStrokes();
     grow(backgroundImage, QImage::Format_RGB32);
+    grow(sceneImage, QImage::Format_RGB32);
     drawBackground();
 }

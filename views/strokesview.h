@@ -74,6 +74,10 @@ public:
     bool showInfoTags = true;
     int backgroundMode = int(BackgroundMode::Help);
     QImage* backgroundImage = nullptr;
+    // The background with the strokes over it, as the view shows them: a
+    // repaint copies it instead of blending the strokes again. Brought up
+    // to date where it is stale before each repaint.
+    QImage* sceneImage = nullptr;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -89,6 +93,9 @@ private:
     void handleContact(const Quorvel::Controls& event, const QColor& markerColor,
                        const QColor& strokeColor);
     void paintSegment(const StrokeSegment& segment, const QColor& color);
+    void composeScene();
+
+    QRegion staleScene;
 
     PatternPainter patternPainter;
 };
