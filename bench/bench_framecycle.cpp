@@ -35,6 +35,9 @@ public:
             textPath.addText(tagTopLeft + QPointF(0, (k + 1) * lineHeight), font, tagLines.at(k));
     }
 
+    // The whole cache rendered anew at every refresh, through draw().
+    void renderCache() override { Item::renderCache(); }
+
     void draw(QPainter* painter) override
     {
         // Ellipse, box and crosshair as usual, then the text as a path.

@@ -1,8 +1,14 @@
 #include "eventitem.h"
 
+#include "tagtextcache.h"
+
 #include <QFontMetrics>
 #include <QPainter>
+#include <QTransform>
 #include <QVector2D>
+
+#include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -77,7 +83,33 @@ void EventItem::updateShape()
     setShape(bodyPath);
 }
 
-void EventItem::draw(QPainter* painter)
+void EventItem::updateBounds()
+{
+    Item::updateBounds();
+    QTransform t;
+    t.rotate(drawnRotation);
+    t.scale(drawnScale, drawnScale);
+    QRectF text;
+    for (int k = 0; k < tagLines.size(); ++k)
+        text |= TagTextCache::ink(tagLines.at(k), font)
+                    .translated(tagTopLeft + QPointF(0, (k + 1) * lineHeight));
+    paintedParts.clear();
+    const QRectF box(tagTopLeft, QSizeF(TagWidth, TagHeight));
+    for (const QRectF& part : {box, crossPath.boundingRect(), text}) {
+        // The outline's width and its antialiasing, as for the bounds.
+        const QRectF covered = t.mapRect(part).adjusted(-1, -1, 3, 3) & bounds;
+        if (!covered.isEmpty())
+            paintedParts.push_back(covered);
+    }
+}
+
+bool EventItem::BodyState::operator==(const BodyState& other) const
+{
+    return size == other.size && offset == other.offset && rotation == other.rotation &&
+           scale == other.scale && color == other.color && body == other.body;
+}
+
+void EventItem::drawBody(QPainter* painter)
 {
     QPen outline(QColor(Qt::black));
     outline.setCosmetic(true);
@@ -88,11 +120,89 @@ void EventItem::draw(QPainter* painter)
     painter->drawPath(bodyPath);
     painter->setBrush(Qt::NoBrush);
     painter->drawPath(crossPath);
+}
 
-    // Through the glyph cache: filling outline paths of the same text costs
-    // ten times as much per marker.
+// Through laid-out lines that are kept: laying out the text anew for every
+// refresh costs more than drawing it, and filling outline paths of the same
+// text ten times as much.
+void EventItem::drawTagLine(QPainter* painter, int k)
+{
+    TagTextCache::draw(painter, tagTopLeft + QPointF(0, (k + 1) * lineHeight), tagLines.at(k),
+                       font);
+}
+
+void EventItem::draw(QPainter* painter)
+{
+    drawBody(painter);
     painter->setPen(QColor(Qt::black));
-    painter->setFont(font);
     for (int k = 0; k < tagLines.size(); ++k)
-        painter->drawText(tagTopLeft + QPointF(0, (k + 1) * lineHeight), tagLines.at(k));
+        drawTagLine(painter, k);
+}
+
+void EventItem::prepare(QPainter& painter, const QPointF& offset) const
+{
+    painter.translate(offset);
+    painter.rotate(drawnRotation);
+    painter.scale(drawnScale, drawnScale);
+    painter.setRenderHint(QPainter::Antialiasing);
+}
+
+QRect EventItem::tagLineRows(int k, const QPointF& offset) const
+{
+    // A line's ink lies well within a line height of its baseline.
+    const double baseline = offset.y() + tagTopLeft.y() + (k + 1) * lineHeight;
+    const int top = int(std::floor(baseline)) - lineHeight - 1;
+    const int bottom = int(std::ceil(baseline)) + lineHeight + 1;
+    return QRect(0, top, cache->width(), bottom - top);
+}
+
+void EventItem::renderCache()
+{
+    if (!cache)
+        return;
+    const QPointF offset = cacheOffset();
+    const BodyState state{cache->size(), offset, drawnRotation, drawnScale, bodyPath, color};
+    // Line rows are whole cache rows only while nothing turns or scales.
+    const bool upright = drawnRotation == 0 && drawnScale == 1;
+    const qsizetype bytesPerLine = cache->bytesPerLine();
+
+    if (!upright || !(state == bodyState) || drawnLines.size() != tagLines.size()) {
+        if (bodyImage.size() != cache->size())
+            bodyImage = QImage(cache->size(), cache->format());
+        bodyImage.fill(0);
+        {
+            QPainter painter(&bodyImage);
+            prepare(painter, offset);
+            drawBody(&painter);
+        }
+        std::memcpy(cache->bits(), bodyImage.constBits(), size_t(bytesPerLine) * cache->height());
+        QPainter painter(cache);
+        prepare(painter, offset);
+        painter.setPen(QColor(Qt::black));
+        for (int k = 0; k < tagLines.size(); ++k)
+            drawTagLine(&painter, k);
+        bodyState = state;
+        drawnLines = tagLines;
+        return;
+    }
+
+    // The same body: put back the rows of the lines that changed, and draw
+    // again, within those rows only, every line that may reach into them.
+    QRect rows;
+    for (int k = 0; k < tagLines.size(); ++k)
+        if (tagLines.at(k) != drawnLines.at(k))
+            rows |= tagLineRows(k, offset);
+    rows &= cache->rect();
+    drawnLines = tagLines;
+    if (rows.isEmpty())
+        return;
+    std::memcpy(cache->scanLine(rows.top()), bodyImage.constScanLine(rows.top()),
+                size_t(bytesPerLine) * rows.height());
+    QPainter painter(cache);
+    painter.setClipRect(rows);
+    prepare(painter, offset);
+    painter.setPen(QColor(Qt::black));
+    for (int k = 0; k < tagLines.size(); ++k)
+        if (tagLineRows(k, offset).intersects(rows))
+            drawTagLine(&painter, k);
 }

@@ -4,6 +4,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
+#include <QPainterPath>
 #include <QStringList>
 
 // The marker of one live contact: a translucent ellipse of the contact's
@@ -20,7 +22,13 @@ public:
     void handleTouch(std::vector<Quorvel::Controls>& events) override;
     void handleErase(std::vector<Quorvel::Controls>& events) override;
     void updateShape() override;
+    // The painted parts are the tag box, the ellipse and the tag's text.
+    void updateBounds() override;
     void draw(QPainter* painter) override;
+    // Renders only what changed since the last time: the body (ellipse, box
+    // and crosshair) when its size, radii, colour or sub-pixel offset did,
+    // else just the rows of the tag lines whose text did.
+    void renderCache() override;
 
     // Takes over one input record; every record rebuilds the whole marker,
     // since the tag text changes with it.
@@ -29,6 +37,14 @@ public:
     // The six lines of the tag for the current record.
     QStringList formatTagLines() const;
 
+private:
+    void drawBody(QPainter* painter);
+    void drawTagLine(QPainter* painter, int k);
+    // The rows that line k may ink, in cache pixels.
+    QRect tagLineRows(int k, const QPointF& offset) const;
+    void prepare(QPainter& painter, const QPointF& offset) const;
+
+public:
     // Ellipse and tag box; crosshair.
     QPainterPath bodyPath;
     QPainterPath crossPath;
@@ -45,6 +61,24 @@ public:
     double radiusY = 0;
     QColor color;
     QFont font;
+
+    // What the cache's body was rendered for; a refresh that changes none of
+    // it redraws only the tag lines that changed, over a copy of the body.
+    struct BodyState
+    {
+        QSize size;
+        QPointF offset;
+        float rotation = 0;
+        float scale = 1;
+        QPainterPath body;
+        QColor color;
+
+        bool operator==(const BodyState& other) const;
+    };
+    BodyState bodyState;
+    QImage bodyImage;
+    // The tag lines as the cache shows them.
+    QStringList drawnLines;
 
     // A contact without radii is drawn with this radius.
     static constexpr double DefaultRadius = 25;

@@ -89,6 +89,7 @@ void Item::updateBounds()
         cache = grown;
     }
     cacheOrigin = QPointF(std::floor(bounds.left()), std::floor(bounds.top()));
+    paintedParts = {bounds};
 }
 
 void Item::updateTransform()
@@ -154,14 +155,23 @@ void Item::refresh()
     if (dirty & DirtyCache)
         renderCache();
     if (dirty & DirtyGeometry) {
-        const QRectF moved = bounds.translated(drawnPosition);
-        const QRect now(int(moved.left() - 1), int(moved.top() - 1), int(moved.width() + 1),
-                        int(moved.height() + 1));
-        view->addDirty(screenRect);
-        view->addDirty(now);
-        screenRect = now;
+        QRegion now;
+        for (const QRectF& part : paintedParts) {
+            const QRectF moved = part.translated(drawnPosition);
+            now |= QRect(int(moved.left() - 1), int(moved.top() - 1), int(moved.width() + 1),
+                         int(moved.height() + 1));
+        }
+        view->addDirty(screenArea | now);
+        screenArea = now;
+        screenRect = now.boundingRect();
     }
     dirty = 0;
+}
+
+QPointF Item::cacheOffset() const
+{
+    return QPointF(fraction(drawnPosition.x()) - cacheOrigin.x(),
+                   fraction(drawnPosition.y()) - cacheOrigin.y());
 }
 
 void Item::renderCache()
@@ -170,8 +180,7 @@ void Item::renderCache()
         return;
     cache->fill(0);
     QPainter painter(cache);
-    painter.translate(fraction(drawnPosition.x()) - cacheOrigin.x(),
-                      fraction(drawnPosition.y()) - cacheOrigin.y());
+    painter.translate(cacheOffset());
     painter.rotate(drawnRotation);
     painter.scale(drawnScale, drawnScale);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -8,6 +8,7 @@
 #include <QPointF>
 #include <QRect>
 #include <QRectF>
+#include <QRegion>
 #include <QRunnable>
 #include <QTransform>
 
@@ -49,6 +50,8 @@ public:
     virtual void updateShape() = 0;
     // Draws the item in item coordinates.
     virtual void draw(QPainter* painter) = 0;
+    // Computes the bounds, sizes the cache, and the parts that the item
+    // paints (by default its bounds).
     virtual void updateBounds();
 
     void updateTransform();
@@ -61,7 +64,10 @@ public:
     void scheduleRefresh();
     void waitRefresh();
     void refresh();
-    void renderCache();
+    // Where the cache's pixel (0, 0) lies relative to the item's whole-pixel
+    // position: the position's fraction is baked into the cache.
+    QPointF cacheOffset() const;
+    virtual void renderCache();
     // Copies the cache to the painter at whole-pixel coordinates.
     void paint(QPainter* painter);
 
@@ -99,7 +105,13 @@ public:
     QRectF shapeRect;
     QTransform transform;
     QTransform inverse;
+    // What the item covered on screen when last refreshed: the painted parts
+    // in whole pixels, and their bounding rectangle.
+    QRegion screenArea;
     QRect screenRect;
+    // The parts of the bounds that the item paints, in item coordinates: a
+    // move repaints only these.
+    std::vector<QRectF> paintedParts;
     ItemView* view = nullptr;
     int dirty = DirtyAll;
     bool hitTestable = true;

@@ -49,6 +49,12 @@ void ItemView::addDirty(const QRect& rect)
     dirtyRegion |= rect;
 }
 
+void ItemView::addDirty(const QRegion& region)
+{
+    std::lock_guard<std::mutex> lock(dirtyMutex);
+    dirtyRegion |= region;
+}
+
 QRegion ItemView::takeDirty()
 {
     std::lock_guard<std::mutex> lock(dirtyMutex);

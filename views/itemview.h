@@ -30,6 +30,7 @@ public:
 
     // Called from refresh threads as well as from the GUI thread.
     void addDirty(const QRect& rect);
+    void addDirty(const QRegion& region);
     // The area to repaint since the last call; only while no refresh runs.
     QRegion takeDirty();
 

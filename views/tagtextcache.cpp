@@ -1,0 +1,68 @@
+#include "tagtextcache.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QPainter>
+#include <QTextLayout>
+#include <QThread>
+
+#include <optional>
+
+namespace {
+
+// A bound that the tags of a whole screen never reach (a position line per
+// pixel column and row, and a few ids and radii), so that the lines stay
+// found, yet memory stays bounded.
+constexpr int MostLines = 8192;
+
+template <typename Line> struct Lines
+{
+    std::optional<QFont> font;
+    QHash<QString, Line> byText;
+};
+
+} // namespace
+
+const TagTextCache::Line& TagTextCache::line(const QString& text, const QFont& font)
+{
+    thread_local Lines<Line> lines;
+    thread_local bool forgetAtExit = false;
+    if (!forgetAtExit && QCoreApplication::instance() &&
+        QThread::currentThread() == QCoreApplication::instance()->thread()) {
+        qAddPostRoutine([] {
+            lines.byText.clear();
+            lines.font.reset();
+        });
+        forgetAtExit = true;
+    }
+    if (lines.font != font || lines.byText.size() >= MostLines) {
+        lines.byText.clear();
+        lines.font = font;
+    }
+    auto found = lines.byText.find(text);
+    if (found == lines.byText.end()) {
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        const QTextLine textLine = layout.createLine();
+        layout.endLayout();
+        Line laidOut{layout.glyphRuns(), textLine.ascent(), QRectF()};
+        for (const QGlyphRun& run : laidOut.runs)
+            laidOut.ink |= run.boundingRect().translated(0, -laidOut.ascent);
+        found = lines.byText.insert(text, laidOut);
+    }
+    return *found;
+}
+
+void TagTextCache::draw(QPainter* painter, const QPointF& baseline, const QString& text,
+                        const QFont& font)
+{
+    const Line& kept = line(text, font);
+    const QPointF topLeft = baseline - QPointF(0, kept.ascent);
+    for (const QGlyphRun& run : kept.runs)
+        painter->drawGlyphRun(topLeft, run);
+}
+
+QRectF TagTextCache::ink(const QString& text, const QFont& font)
+{
+    return line(text, font).ink;
+}
