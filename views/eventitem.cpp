@@ -62,17 +62,21 @@ QStringList EventItem::formatTagLines() const
 
 void EventItem::updateShape()
 {
+    tagLines = formatTagLines();
+
     double rx = radiusX;
     double ry = radiusY;
     if (QVector2D(float(rx), float(ry)).lengthSquared() == 0.0f)
         rx = ry = DefaultRadius;
+    // A contact that moves keeps its radii, and so its paths.
+    if (!bodyPath.isEmpty() && QPointF(rx, ry) == shapeRadii)
+        return;
+    shapeRadii = QPointF(rx, ry);
 
     bodyPath = QPainterPath();
     bodyPath.addEllipse(QRectF(-rx, -ry, 2 * rx, 2 * ry));
     tagTopLeft = QPointF(-rx - TagWidth, -ry - TagHeight);
     bodyPath.addRect(QRectF(tagTopLeft, QSizeF(TagWidth, TagHeight)));
-
-    tagLines = formatTagLines();
 
     crossPath = QPainterPath();
     crossPath.moveTo(0, -ry);
@@ -85,22 +89,30 @@ void EventItem::updateShape()
 
 void EventItem::updateBounds()
 {
-    Item::updateBounds();
     QTransform t;
     t.rotate(drawnRotation);
     t.scale(drawnScale, drawnScale);
+    // The outline's width and its antialiasing, as for the bounds.
+    auto covered = [&](const QRectF& part) { return t.mapRect(part).adjusted(-1, -1, 3, 3); };
+    // Bounds, box and ellipse follow the shape, the rotation and the scale;
+    // a new tag text changes only the text's part.
+    if (boundsTransform != t || boundsShape != shape || bodyParts.empty()) {
+        Item::updateBounds();
+        boundsTransform = t;
+        boundsShape = shape;
+        bodyParts = {covered(QRectF(tagTopLeft, QSizeF(TagWidth, TagHeight))),
+                     covered(crossPath.boundingRect())};
+    } else {
+        placeCache();
+    }
     QRectF text;
     for (int k = 0; k < tagLines.size(); ++k)
         text |= TagTextCache::ink(tagLines.at(k), font)
                     .translated(tagTopLeft + QPointF(0, (k + 1) * lineHeight));
     paintedParts.clear();
-    const QRectF box(tagTopLeft, QSizeF(TagWidth, TagHeight));
-    for (const QRectF& part : {box, crossPath.boundingRect(), text}) {
-        // The outline's width and its antialiasing, as for the bounds.
-        const QRectF covered = t.mapRect(part).adjusted(-1, -1, 3, 3) & bounds;
-        if (!covered.isEmpty())
-            paintedParts.push_back(covered);
-    }
+    for (const QRectF& part : {bodyParts.at(0), bodyParts.at(1), covered(text)})
+        if (const QRectF shown = part & rendered; !shown.isEmpty())
+            paintedParts.push_back(shown);
 }
 
 bool EventItem::BodyState::operator==(const BodyState& other) const
@@ -158,7 +170,7 @@ QRect EventItem::tagLineRows(int k, const QPointF& offset) const
 
 void EventItem::renderCache()
 {
-    if (!cache)
+    if (!cache || rendered.isEmpty())
         return;
     const QPointF offset = cacheOffset();
     const BodyState state{cache->size(), offset, drawnRotation, drawnScale, bodyPath, color};

@@ -7,6 +7,9 @@
 #include <QImage>
 #include <QPainterPath>
 #include <QStringList>
+#include <QTransform>
+
+#include <vector>
 
 // The marker of one live contact: a translucent ellipse of the contact's
 // radii with a crosshair, and a tag above and to the left of it that lists
@@ -61,6 +64,13 @@ public:
     double radiusY = 0;
     QColor color;
     QFont font;
+
+    // The radii that the paths were built for, and the shape and transform
+    // that the bounds and the body's painted parts were computed for.
+    QPointF shapeRadii;
+    QPainterPath boundsShape;
+    QTransform boundsTransform;
+    std::vector<QRectF> bodyParts;
 
     // What the cache's body was rendered for; a refresh that changes none of
     // it redraws only the tag lines that changed, over a copy of the body.
