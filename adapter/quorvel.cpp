@@ -1,5 +1,7 @@
 #include "quorvel.h"
 
+#include "inputqueue.h"
+
 #include <QString>
 #include <QTimer>
 
@@ -125,18 +127,24 @@ QPoint Quorvel::Controls::globalPoint(const QRect& screen) const
 
 Quorvel::Quorvel(QObject* parent) : QObject(parent), hardware(new NorvaHardware(this))
 {
-    connect(hardware, &NorvaHardware::pnpEvent, this, &Quorvel::in_pnp_event);
+    // The hardware object's signals come through a queue that keeps their
+    // order and hands them on in the GUI thread, in slices of bounded time.
+    auto* input = new InputQueue(hardware, this);
+    connect(input, &InputQueue::pnpEvent, this, &Quorvel::in_pnp_event);
     // Each board announces how many pens and touches it supports in the xp and
     // xt tags of its description.
-    connect(hardware, &NorvaHardware::deviceEnumerated, this,
+    connect(input, &InputQueue::deviceEnumerated, this,
             [this](int, const NorvaHardware::DeviceInfo& info) {
                 ++acceptedBoards;
                 in_device_enumerated(info.xp, info.xt);
             });
-    connect(hardware, &NorvaHardware::deviceEnumCount, this, &Quorvel::in_device_enum_count);
-    connect(hardware, &NorvaHardware::penEvent, this, &Quorvel::in_pen_event);
-    connect(hardware, &NorvaHardware::touchEvent, this, &Quorvel::in_touch_event);
-    connect(hardware, &NorvaHardware::eraseEvent, this, &Quorvel::in_erase_event);
+    connect(input, &InputQueue::deviceEnumCount, this, &Quorvel::in_device_enum_count);
+    connect(input, &InputQueue::penEvent, this, &Quorvel::in_pen_event);
+    connect(input, &InputQueue::touchEvent, this, &Quorvel::in_touch_event);
+    connect(input, &InputQueue::eraseEvent, this, &Quorvel::in_erase_event);
+    // What dropped packets would have done to the contacts held is unknown:
+    // they end where they were last seen.
+    connect(input, &InputQueue::dropped, this, &Quorvel::endContacts);
 
     hardware->attachDriver();
     configureBoard();

@@ -77,10 +77,26 @@ void Item::updateBounds()
     t.rotate(drawnRotation);
     t.scale(drawnScale, drawnScale);
     bounds = t.map(shape).boundingRect().adjusted(-1, -1, 3, 3);
-    // The cache covers the bounds in whole pixels and never shrinks, so a
-    // contact whose size changes does not reallocate on every tick.
-    const int width = qCeil(bounds.width());
-    const int height = qCeil(bounds.height());
+    placeCache();
+    paintedParts = {rendered};
+}
+
+void Item::placeCache()
+{
+    // An item larger than the view (a contact of absurd size) has only what
+    // the view shows rendered and kept: no cache is larger than the view.
+    // Others keep all of theirs, which needs no new rendering for a move.
+    rendered = bounds;
+    if (view && (bounds.width() > view->width() || bounds.height() > view->height()))
+        rendered &= QRectF(view->rect())
+                        .translated(-std::floor(drawnPosition.x()), -std::floor(drawnPosition.y()));
+    clippedToView = rendered != bounds;
+    if (rendered.isEmpty())
+        return;
+    // The cache covers the rendered part in whole pixels and never shrinks,
+    // so a contact whose size changes does not reallocate on every tick.
+    const int width = qCeil(rendered.width());
+    const int height = qCeil(rendered.height());
     if (!cache || width > cache->width() || height > cache->height()) {
         QImage* grown = new QImage(cache ? qMax(width, cache->width()) : width,
                                    cache ? qMax(height, cache->height()) : height,
@@ -88,8 +104,7 @@ void Item::updateBounds()
         delete cache;
         cache = grown;
     }
-    cacheOrigin = QPointF(std::floor(bounds.left()), std::floor(bounds.top()));
-    paintedParts = {bounds};
+    cacheOrigin = QPointF(std::floor(rendered.left()), std::floor(rendered.top()));
 }
 
 void Item::updateTransform()
@@ -120,6 +135,9 @@ void Item::scheduleRefresh()
 {
     // Never two refreshes of one item at a time.
     waitRefresh();
+    // A cache that holds only what the view showed must follow a move.
+    if (clippedToView && (dirty & DirtyGeometry))
+        dirty |= DirtyBounds | DirtyCache;
     if (dirty == DirtyGeometry || dirty == 0) {
         refresh();
         return;
@@ -176,7 +194,7 @@ QPointF Item::cacheOffset() const
 
 void Item::renderCache()
 {
-    if (!cache)
+    if (!cache || rendered.isEmpty())
         return;
     cache->fill(0);
     QPainter painter(cache);
@@ -189,9 +207,9 @@ void Item::renderCache()
 
 void Item::paint(QPainter* painter)
 {
-    if (!cache)
+    if (!cache || rendered.isEmpty())
         return;
     const QPoint at(int(std::floor(drawnPosition.x()) + cacheOrigin.x()),
                     int(std::floor(drawnPosition.y()) + cacheOrigin.y()));
-    painter->drawImage(at, *cache, QRect(0, 0, int(bounds.width()), int(bounds.height())));
+    painter->drawImage(at, *cache, QRect(0, 0, int(rendered.width()), int(rendered.height())));
 }

@@ -53,6 +53,9 @@ public:
     // Computes the bounds, sizes the cache, and the parts that the item
     // paints (by default its bounds).
     virtual void updateBounds();
+    // Clips the bounds to what the view shows, and sizes and places the
+    // cache for that part.
+    void placeCache();
 
     void updateTransform();
     void setShape(const QPainterPath& path);
@@ -98,6 +101,10 @@ public:
     QImage* cache = nullptr;
     QPointF cacheOrigin;
     QRectF bounds;
+    // The part of the bounds that the cache holds: all of it, unless the view
+    // shows less.
+    QRectF rendered;
+    bool clippedToView = false;
     QPointF drawnPosition;
     float drawnRotation = 0;
     float drawnScale = 1;

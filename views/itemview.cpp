@@ -208,6 +208,13 @@ Quorvel::Controls ItemView::nativeTouch(int id, const QPointF& pos, bool down)
     return record;
 }
 
+void ItemView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    for (const std::shared_ptr<Item>& item : items)
+        item->dirty |= Item::DirtyBounds | Item::DirtyCache | Item::DirtyGeometry;
+}
+
 void ItemView::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);

@@ -55,6 +55,8 @@ public slots:
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    // Items render only what the view shows: a new size shows other parts.
+    void resizeEvent(QResizeEvent* event) override;
     void paintItems(QPainter& painter);
 
 private:

@@ -1,0 +1,149 @@
+#include "inputqueue.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
+#include <QThread>
+
+#include <iostream>
+#include <string>
+
+namespace {
+
+const QEvent::Type HandOnEvent = QEvent::Type(QEvent::registerEventType());
+
+template <class... Handlers> struct Overloaded : Handlers...
+{
+    using Handlers::operator()...;
+};
+template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+// One write, so that the line stays whole beside other threads' output.
+void report(const std::string& line)
+{
+    std::cerr << line << std::flush;
+}
+
+} // namespace
+
+InputQueue::InputQueue(NorvaHardware* hardware, QObject* parent) : QObject(parent)
+{
+    // Direct: the queue decides on the driver's thread what waits and what
+    // is dropped.
+    connect(
+        hardware, &NorvaHardware::pnpEvent, this, [this] { receive(Pnp{}, 0); },
+        Qt::DirectConnection);
+    connect(
+        hardware, &NorvaHardware::deviceEnumerated, this,
+        [this](int index, const NorvaHardware::DeviceInfo& info) {
+            receive(Enumerated{index, info}, 0);
+        },
+        Qt::DirectConnection);
+    connect(
+        hardware, &NorvaHardware::deviceEnumCount, this,
+        [this](int count) { receive(Count{count}, 0); }, Qt::DirectConnection);
+    connect(
+        hardware, &NorvaHardware::penEvent, this,
+        [this](const NorvaHardware::PenEvent& ev) { receive(ev, 1); }, Qt::DirectConnection);
+    connect(
+        hardware, &NorvaHardware::touchEvent, this,
+        [this](const NorvaHardware::TouchEvent& ev) { receive(ev, ev.size()); },
+        Qt::DirectConnection);
+    connect(
+        hardware, &NorvaHardware::eraseEvent, this,
+        [this](const NorvaHardware::EraseEvent& ev) { receive(ev, ev.size()); },
+        Qt::DirectConnection);
+}
+
+std::int64_t InputQueue::droppedPackets() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return packetsDropped;
+}
+
+std::int64_t InputQueue::droppedReports() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return reportsDropped;
+}
+
+int InputQueue::mostReportsWaited() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return mostWaiting;
+}
+
+void InputQueue::receive(Input&& input, int reports)
+{
+    if (QThread::currentThread() == thread()) {
+        handOn(input);
+        return;
+    }
+    const bool packet = std::holds_alternative<NorvaHardware::PenEvent>(input) ||
+                        std::holds_alternative<NorvaHardware::TouchEvent>(input) ||
+                        std::holds_alternative<NorvaHardware::EraseEvent>(input);
+    std::unique_lock<std::mutex> lock(mutex);
+    if (packet && (dropping || waitingReports + reports > MostWaitingReports)) {
+        ++packetsDropped;
+        ++droppedNow;
+        reportsDropped += reports;
+        if (dropping)
+            return;
+        dropping = true;
+        // The adapter learns of it in its place in the input.
+        waiting.push_back({Dropped{}, 0});
+        report("Input arrives faster than it can be drawn: dropping whole packets.\n");
+    } else {
+        waiting.push_back({std::move(input), reports});
+        waitingReports += reports;
+        mostWaiting = std::max(mostWaiting, waitingReports);
+    }
+    if (wakePosted)
+        return;
+    wakePosted = true;
+    lock.unlock();
+    QCoreApplication::postEvent(this, new QEvent(HandOnEvent));
+}
+
+bool InputQueue::event(QEvent* event)
+{
+    if (event->type() != HandOnEvent)
+        return QObject::event(event);
+    const QDeadlineTimer slice(SliceMs, Qt::PreciseTimer);
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (dropping && waitingReports <= ResumeBelowReports) {
+            dropping = false;
+            report("Dropped " + std::to_string(droppedNow) + " packets of input.\n");
+            droppedNow = 0;
+        }
+        if (waiting.empty()) {
+            wakePosted = false;
+            return true;
+        }
+        if (slice.hasExpired()) {
+            // What is left waits for the next turn of the event loop, behind
+            // the repaints, timers and keys that came meanwhile.
+            lock.unlock();
+            QCoreApplication::postEvent(this, new QEvent(HandOnEvent), Qt::LowEventPriority);
+            return true;
+        }
+        const Waiting next = std::move(waiting.front());
+        waiting.pop_front();
+        waitingReports -= next.reports;
+        lock.unlock();
+        handOn(next.input);
+    }
+}
+
+void InputQueue::handOn(const Input& input)
+{
+    std::visit(Overloaded{[this](const Pnp&) { emit pnpEvent(); },
+                          [this](const Enumerated& e) { emit deviceEnumerated(e.index, e.info); },
+                          [this](const Count& c) { emit deviceEnumCount(c.count); },
+                          [this](const NorvaHardware::PenEvent& ev) { emit penEvent(ev); },
+                          [this](const NorvaHardware::TouchEvent& ev) { emit touchEvent(ev); },
+                          [this](const NorvaHardware::EraseEvent& ev) { emit eraseEvent(ev); },
+                          [this](const Dropped&) { emit dropped(); }},
+               input);
+}
