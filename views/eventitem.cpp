@@ -172,6 +172,14 @@ void EventItem::renderCache()
 {
     if (!cache || rendered.isEmpty())
         return;
+    // Only part of a marker larger than the view is kept, and that part
+    // follows every move: there is no body to keep.
+    if (clippedToView) {
+        Item::renderCache();
+        bodyState = BodyState();
+        bodyImage = QImage();
+        return;
+    }
     const QPointF offset = cacheOffset();
     const BodyState state{cache->size(), offset, drawnRotation, drawnScale, bodyPath, color};
     // Line rows are whole cache rows only while nothing turns or scales.

@@ -1,5 +1,6 @@
 #include "item.h"
 
+#include "cachepool.h"
 #include "itemview.h"
 
 #include <QCoreApplication>
@@ -68,7 +69,7 @@ Item::Item(const QPointF& position, float rotation, float scale)
 Item::~Item()
 {
     waitRefresh();
-    delete cache;
+    CachePool::give(cache);
 }
 
 void Item::updateBounds()
@@ -98,10 +99,9 @@ void Item::placeCache()
     const int width = qCeil(rendered.width());
     const int height = qCeil(rendered.height());
     if (!cache || width > cache->width() || height > cache->height()) {
-        QImage* grown = new QImage(cache ? qMax(width, cache->width()) : width,
-                                   cache ? qMax(height, cache->height()) : height,
-                                   QImage::Format_ARGB32_Premultiplied);
-        delete cache;
+        QImage* grown = CachePool::take(cache ? qMax(width, cache->width()) : width,
+                                        cache ? qMax(height, cache->height()) : height);
+        CachePool::give(cache);
         cache = grown;
     }
     cacheOrigin = QPointF(std::floor(rendered.left()), std::floor(rendered.top()));
