@@ -7,6 +7,7 @@
 
 #include <iostream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -67,10 +68,23 @@ std::int64_t InputQueue::droppedReports() const
     return reportsDropped;
 }
 
+int InputQueue::reportsWaiting() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return waitingReports;
+}
+
 int InputQueue::mostReportsWaited() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return mostWaiting;
+}
+
+void InputQueue::countDropped(int reports)
+{
+    ++packetsDropped;
+    ++droppedNow;
+    reportsDropped += reports;
 }
 
 void InputQueue::receive(Input&& input, int reports)
@@ -79,24 +93,18 @@ void InputQueue::receive(Input&& input, int reports)
         handOn(input);
         return;
     }
-    const bool packet = std::holds_alternative<NorvaHardware::PenEvent>(input) ||
-                        std::holds_alternative<NorvaHardware::TouchEvent>(input) ||
-                        std::holds_alternative<NorvaHardware::EraseEvent>(input);
     std::unique_lock<std::mutex> lock(mutex);
-    if (packet && (dropping || waitingReports + reports > MostWaitingReports)) {
-        ++packetsDropped;
-        ++droppedNow;
-        reportsDropped += reports;
-        if (dropping)
-            return;
-        dropping = true;
+    if (reports > 0 && waitingReports + reports > MostWaitingReports) {
+        countDropped(reports);
         // The adapter learns of it in its place in the input.
-        waiting.push_back({Dropped{}, 0});
-        report("Input arrives faster than it can be drawn: dropping whole packets.\n");
+        if (!lastQueuedDropped)
+            waiting.push_back({Dropped{}, 0, {}});
+        lastQueuedDropped = true;
     } else {
-        waiting.push_back({std::move(input), reports});
+        waiting.push_back({std::move(input), reports, std::chrono::steady_clock::now()});
         waitingReports += reports;
         mostWaiting = std::max(mostWaiting, waitingReports);
+        lastQueuedDropped = false;
     }
     if (wakePosted)
         return;
@@ -110,15 +118,16 @@ bool InputQueue::event(QEvent* event)
     if (event->type() != HandOnEvent)
         return QObject::event(event);
     const QDeadlineTimer slice(SliceMs, Qt::PreciseTimer);
+    const auto mostWait = std::chrono::milliseconds(MostWaitMs);
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex);
-        if (dropping && waitingReports <= ResumeBelowReports) {
-            dropping = false;
-            report("Dropped " + std::to_string(droppedNow) + " packets of input.\n");
-            droppedNow = 0;
-        }
         if (waiting.empty()) {
             wakePosted = false;
+            // Caught up: whatever was dropped is over.
+            const std::int64_t count = std::exchange(droppedNow, 0);
+            lock.unlock();
+            if (std::exchange(dropping, false))
+                report("Dropped " + std::to_string(count) + " packets of input.\n");
             return true;
         }
         if (slice.hasExpired()) {
@@ -128,10 +137,18 @@ bool InputQueue::event(QEvent* event)
             QCoreApplication::postEvent(this, new QEvent(HandOnEvent), Qt::LowEventPriority);
             return true;
         }
-        const Waiting next = std::move(waiting.front());
+        Waiting next = std::move(waiting.front());
         waiting.pop_front();
         waitingReports -= next.reports;
+        if (waiting.empty())
+            lastQueuedDropped = false;
+        const bool stale =
+            next.reports > 0 && std::chrono::steady_clock::now() - next.since > mostWait;
+        if (stale)
+            countDropped(next.reports);
         lock.unlock();
+        if (stale)
+            next.input = Dropped{};
         handOn(next.input);
     }
 }
@@ -141,9 +158,25 @@ void InputQueue::handOn(const Input& input)
     std::visit(Overloaded{[this](const Pnp&) { emit pnpEvent(); },
                           [this](const Enumerated& e) { emit deviceEnumerated(e.index, e.info); },
                           [this](const Count& c) { emit deviceEnumCount(c.count); },
-                          [this](const NorvaHardware::PenEvent& ev) { emit penEvent(ev); },
-                          [this](const NorvaHardware::TouchEvent& ev) { emit touchEvent(ev); },
-                          [this](const NorvaHardware::EraseEvent& ev) { emit eraseEvent(ev); },
-                          [this](const Dropped&) { emit dropped(); }},
+                          [this](const NorvaHardware::PenEvent& ev) {
+                              toldOfDrop = false;
+                              emit penEvent(ev);
+                          },
+                          [this](const NorvaHardware::TouchEvent& ev) {
+                              toldOfDrop = false;
+                              emit touchEvent(ev);
+                          },
+                          [this](const NorvaHardware::EraseEvent& ev) {
+                              toldOfDrop = false;
+                              emit eraseEvent(ev);
+                          },
+                          [this](const Dropped&) {
+                              if (!std::exchange(dropping, true))
+                                  report("Input arrives faster than it can be drawn: dropping "
+                                         "whole packets.\n");
+                              // Once for a run of drops.
+                              if (!std::exchange(toldOfDrop, true))
+                                  emit dropped();
+                          }},
                input);
 }

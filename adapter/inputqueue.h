@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -13,8 +14,10 @@
 // thread, in the order they came, and keeps the GUI thread responsive when a
 // board floods it: waiting input is handed on in slices of a few
 // milliseconds, so that repaints, timers and keys go on between them, and
-// past a bound that a real board never reaches whole packets are dropped
-// here, in front of the adapter, instead of waiting without end.
+// past bounds that a real board never reaches whole packets are dropped
+// here, in front of the adapter, instead of waiting without end: a packet
+// that would make more contact reports wait than a second's worth at ten
+// times a board's rate, and a packet that has waited a second.
 //
 // Signals emitted on the GUI thread itself (the enumeration inside
 // attachDriver) are handed on at once.
@@ -26,8 +29,7 @@ public:
     // A second's worth of contact reports at ten times a board's rate
     // (4 pens and 20 touches, each 200 times a second).
     static constexpr int MostWaitingReports = 48000;
-    // Dropping stops once the waiting reports are down to this.
-    static constexpr int ResumeBelowReports = MostWaitingReports / 2;
+    static constexpr int MostWaitMs = 1000;
     // The longest that one slice hands on input before the event loop turns.
     static constexpr int SliceMs = 5;
 
@@ -36,7 +38,8 @@ public:
     // Totals since construction; any thread.
     std::int64_t droppedPackets() const;
     std::int64_t droppedReports() const;
-    // The most contact reports that were ever waiting at once.
+    // The contact reports waiting now, and the most that ever waited at once.
+    int reportsWaiting() const;
     int mostReportsWaited() const;
 
 signals:
@@ -74,21 +77,31 @@ private:
     struct Waiting
     {
         Input input;
+        // Contact reports of a packet; 0 for anything else, which is never
+        // dropped.
         int reports;
+        std::chrono::steady_clock::time_point since;
     };
 
     // From the signal's own thread: hands the input on at once on the GUI
-    // thread, else queues it (a packet of `reports` contact reports, or
-    // anything else with 0, which is never dropped).
+    // thread, else queues it.
     void receive(Input&& input, int reports);
     void handOn(const Input& input);
+    // Called with the mutex held.
+    void countDropped(int reports);
 
     mutable std::mutex mutex;
     std::deque<Waiting> waiting;
     int waitingReports = 0;
     int mostWaiting = 0;
     bool wakePosted = false;
+    // Whether the newest queued item marks a drop.
+    bool lastQueuedDropped = false;
+    // GUI thread only: whether a run of drops was reported on standard error
+    // and not yet ended, and whether the adapter heard of a drop since the
+    // last packet that it was handed.
     bool dropping = false;
+    bool toldOfDrop = false;
     std::int64_t droppedNow = 0;
     std::int64_t packetsDropped = 0;
     std::int64_t reportsDropped = 0;

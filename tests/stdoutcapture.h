@@ -1,20 +1,11 @@
 #pragma once
 
-#include <QString>
-
-#include <iostream>
-#include <sstream>
+#include "streamcapture.h"
 
 // Captures standard output, where the adapter writes its progress lines,
 // while it lives.
-class StdoutCapture
+class StdoutCapture : public StreamCapture
 {
 public:
-    StdoutCapture() : previous(std::cout.rdbuf(buffer.rdbuf())) {}
-    ~StdoutCapture() { std::cout.rdbuf(previous); }
-    QString text() const { return QString::fromStdString(buffer.str()); }
-
-private:
-    std::ostringstream buffer;
-    std::streambuf* previous;
+    StdoutCapture() : StreamCapture(std::cout) {}
 };
