@@ -45,10 +45,11 @@ std::optional<BackgroundMode> patternForKey(int key)
 
 } // namespace
 
+// The window is opaque: the strokes view covers all of it with opaque
+// pixels, so a translucent window would look the same, yet cost a clear of
+// every repainted area and, on Windows, a layered window's slower updates.
 VisualViewDialog::VisualViewDialog(QWidget* parent) : QDialog(parent)
 {
-    setAttribute(Qt::WA_TranslucentBackground, true);
-
     auto* layout = new QStackedLayout;
     layout->setStackingMode(QStackedLayout::StackAll);
     setLayout(layout);

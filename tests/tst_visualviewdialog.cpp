@@ -95,7 +95,6 @@ void TestVisualViewDialog::startState()
 {
     QVERIFY(dialog->isVisible());
     QVERIFY(dialog->windowState() & Qt::WindowFullScreen);
-    QVERIFY(dialog->testAttribute(Qt::WA_TranslucentBackground));
     QCOMPARE(view->parentWidget(), dialog);
     QCOMPARE(view->geometry(), dialog->rect());
     QCOMPARE(view->backgroundMode, int(BackgroundMode::Help));
