@@ -46,21 +46,33 @@ void ItemView::removeItem(Item* item)
 void ItemView::addDirty(const QRect& rect)
 {
     std::lock_guard<std::mutex> lock(dirtyMutex);
-    dirtyRegion |= rect;
+    dirtyRects.push_back(rect);
 }
 
 void ItemView::addDirty(const QRegion& region)
 {
     std::lock_guard<std::mutex> lock(dirtyMutex);
-    dirtyRegion |= region;
+    dirtyRects.insert(dirtyRects.end(), region.begin(), region.end());
 }
 
 QRegion ItemView::takeDirty()
 {
-    std::lock_guard<std::mutex> lock(dirtyMutex);
-    QRegion taken;
-    taken.swap(dirtyRegion);
-    return taken;
+    std::vector<QRect> taken;
+    {
+        std::lock_guard<std::mutex> lock(dirtyMutex);
+        taken.swap(dirtyRects);
+        dirtyRects.reserve(taken.capacity());
+    }
+    return unite(taken);
+}
+
+QRegion ItemView::unite(const std::vector<QRect>& rects)
+{
+    std::vector<QRegion> regions(rects.begin(), rects.end());
+    for (std::size_t step = 1; step < regions.size(); step *= 2)
+        for (std::size_t i = 0; i + step < regions.size(); i += 2 * step)
+            regions[i] |= regions[i + step];
+    return regions.empty() ? QRegion() : regions.front();
 }
 
 std::shared_ptr<Item> ItemView::itemAt(const Quorvel::Controls& event)

@@ -36,6 +36,10 @@ public:
 
     virtual std::shared_ptr<Item> itemAt(const Quorvel::Controls& event);
 
+    // The union of the rectangles, taken pairwise: uniting them one by one
+    // costs the square of their number, and a frame has hundreds.
+    static QRegion unite(const std::vector<QRect>& rects);
+
     // Painting order: the first item is painted first.
     std::vector<std::shared_ptr<Item>> items;
 
@@ -76,7 +80,8 @@ private:
     Quorvel::Controls nativeTouch(int id, const QPointF& pos, bool down);
 
     bool transparent;
-    QRegion dirtyRegion;
+    // The rectangles added since the last take, united when taken.
+    std::vector<QRect> dirtyRects;
     std::mutex dirtyMutex;
     CaptureMap penCapture;
     CaptureMap penHover;

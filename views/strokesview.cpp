@@ -182,7 +182,7 @@ void StrokesView::paintSegment(const StrokeSegment& segment, const QColor& color
         QRect(QPoint(int(line.x1()), int(line.y1())), QPoint(int(line.x2()), int(line.y2())))
             .normalized()
             .adjusted(-k, -k, k, k);
-    staleScene |= area;
+    staleScene.push_back(area);
     addDirty(area);
 }
 
@@ -201,7 +201,7 @@ void StrokesView::redrawStrokes()
 {
     if (!strokesImage)
         return;
-    staleScene = QRect(QPoint(), strokesImage->size());
+    staleScene = {QRect(QPoint(), strokesImage->size())};
     strokesImage->fill(0);
     QPainter painter(strokesImage);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -228,7 +228,7 @@ void StrokesView::drawBackground()
 {
     if (!backgroundImage)
         return;
-    staleScene = QRect(QPoint(), backgroundImage->size());
+    staleScene = {QRect(QPoint(), backgroundImage->size())};
     backgroundImage->fill(0xffffff);
     const auto mode = BackgroundMode(backgroundMode);
     if (mode == BackgroundMode::None || !patternPainter)
@@ -245,15 +245,15 @@ void StrokesView::setPatternPainter(PatternPainter painter)
 
 void StrokesView::composeScene()
 {
-    if (!sceneImage || staleScene.isEmpty())
+    if (!sceneImage || staleScene.empty())
         return;
     QPainter painter(sceneImage);
-    painter.setClipRegion(staleScene);
+    painter.setClipRegion(unite(staleScene));
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, 0, *backgroundImage);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.drawImage(0, 0, *strokesImage);
-    staleScene = QRegion();
+    staleScene.clear();
 }
 
 void StrokesView::paintEvent(QPaintEvent*)

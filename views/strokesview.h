@@ -95,7 +95,8 @@ private:
     void paintSegment(const StrokeSegment& segment, const QColor& color);
     void composeScene();
 
-    QRegion staleScene;
+    // Where the scene is older than the background or the strokes.
+    std::vector<QRect> staleScene;
 
     PatternPainter patternPainter;
 };
