@@ -60,18 +60,35 @@ QStringList EventItem::formatTagLines() const
             QStringLiteral("Buttons: ") + bits};
 }
 
+QPointF EventItem::shownRadii() const
+{
+    if (QVector2D(float(radiusX), float(radiusY)).lengthSquared() == 0.0f)
+        return QPointF(DefaultRadius, DefaultRadius);
+    return QPointF(radiusX, radiusY);
+}
+
+bool EventItem::refreshIsCheap() const
+{
+    // The same radii, sub-pixel offset, rotation and scale, all of it in the
+    // view: the refresh puts back a few rows of the kept body and draws a few
+    // tag lines, less than a thread's wake-up costs.
+    const auto fraction = [](double v) { return v - std::floor(v); };
+    return cache && !clippedToView && !drawnLines.isEmpty() && shownRadii() == shapeRadii &&
+           rotation == drawnRotation && scale == drawnScale &&
+           fraction(position.x()) == fraction(drawnPosition.x()) &&
+           fraction(position.y()) == fraction(drawnPosition.y());
+}
+
 void EventItem::updateShape()
 {
     tagLines = formatTagLines();
 
-    double rx = radiusX;
-    double ry = radiusY;
-    if (QVector2D(float(rx), float(ry)).lengthSquared() == 0.0f)
-        rx = ry = DefaultRadius;
     // A contact that moves keeps its radii, and so its paths.
-    if (!bodyPath.isEmpty() && QPointF(rx, ry) == shapeRadii)
+    if (!bodyPath.isEmpty() && shownRadii() == shapeRadii)
         return;
-    shapeRadii = QPointF(rx, ry);
+    shapeRadii = shownRadii();
+    const double rx = shapeRadii.x();
+    const double ry = shapeRadii.y();
 
     bodyPath = QPainterPath();
     bodyPath.addEllipse(QRectF(-rx, -ry, 2 * rx, 2 * ry));

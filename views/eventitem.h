@@ -32,6 +32,8 @@ public:
     // and crosshair) when its size, radii, colour or sub-pixel offset did,
     // else just the rows of the tag lines whose text did.
     void renderCache() override;
+    // Cheap while only tag lines change over the kept body.
+    bool refreshIsCheap() const override;
 
     // Takes over one input record; every record rebuilds the whole marker,
     // since the tag text changes with it.
@@ -41,6 +43,8 @@ public:
     QStringList formatTagLines() const;
 
 private:
+    // The radii drawn: the contact's, or the default when it has none.
+    QPointF shownRadii() const;
     void drawBody(QPainter* painter);
     void drawTagLine(QPainter* painter, int k);
     // The rows that line k may ink, in cache pixels.

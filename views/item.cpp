@@ -138,7 +138,7 @@ void Item::scheduleRefresh()
     // A cache that holds only what the view showed must follow a move.
     if (clippedToView && (dirty & DirtyGeometry))
         dirty |= DirtyBounds | DirtyCache;
-    if (dirty == DirtyGeometry || dirty == 0) {
+    if (dirty == DirtyGeometry || dirty == 0 || refreshIsCheap()) {
         refresh();
         return;
     }
@@ -146,6 +146,11 @@ void Item::scheduleRefresh()
     refreshFuture = refreshTask->future();
     refreshTask->queued.store(true, std::memory_order_release);
     refreshPool()->start(refreshTask.get());
+}
+
+bool Item::refreshIsCheap() const
+{
+    return false;
 }
 
 void Item::waitRefresh()
@@ -179,7 +184,8 @@ void Item::refresh()
             now |= QRect(int(moved.left() - 1), int(moved.top() - 1), int(moved.width() + 1),
                          int(moved.height() + 1));
         }
-        view->addDirty(screenArea | now);
+        view->addDirty(screenArea);
+        view->addDirty(now);
         screenArea = now;
         screenRect = now.boundingRect();
     }

@@ -62,9 +62,11 @@ public:
     QPointF mapFromView(const QPointF& point) const;
     bool contains(const QPointF& point) const;
 
-    // GUI thread only. A refresh that only moves the item (or has nothing to
-    // do) runs at once; any other runs on the refresh thread pool.
+    // GUI thread only. A refresh that only moves the item, has nothing to do
+    // or is cheap runs at once; any other runs on the refresh thread pool.
     void scheduleRefresh();
+    // Whether the coming refresh costs less than handing it to a thread.
+    virtual bool refreshIsCheap() const;
     void waitRefresh();
     void refresh();
     // Where the cache's pixel (0, 0) lies relative to the item's whole-pixel
