@@ -1,5 +1,5 @@
 // NorvaHardware against the simulated board library (libnorvaboardex from
-// simboard/): enumeration, plug-and-play, packets from the driver's thread,
+// boards/): enumeration, plug-and-play, packets from the driver's thread,
 // and every command as the driver's call log (NORVABOARD_LOG) shows it.
 // attachWithoutDriver runs alone with no driver library on the library path,
 // detachRacesPlugAndPlay alone with tests/drivers/notifying on it.

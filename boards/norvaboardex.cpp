@@ -1,6 +1,6 @@
 #include "norvaboardex.h"
 
-#include "simdriver.h"
+#include "boarddriver.h"
 
 #include <cstring>
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-SimDriver driver;
+BoardDriver driver;
 
 using Line = CallLog::Line;
 
@@ -32,7 +32,7 @@ template <typename Function> const void* address(Function* function)
 // Setting a value on a board that is not there does nothing.
 template <typename Action> void onBoard(int32_t device, Action action)
 {
-    driver.withBoard(device, false, [&](SimDriver::Board& board) {
+    driver.withBoard(device, false, [&](BoardDriver::Board& board) {
         action(board);
         return true;
     });
@@ -111,7 +111,7 @@ NORVA_EXPORT void NORVA_API norvaSetPointingDeviceDestination(int32_t device, in
 {
     log(Line("norvaSetPointingDeviceDestination").arg(device).arg(pen).arg(reserved).arg(flag));
     onBoard(device,
-            [&](SimDriver::Board& b) { b.penDestinations[pen] = static_cast<int8_t>(flag); });
+            [&](BoardDriver::Board& b) { b.penDestinations[pen] = static_cast<int8_t>(flag); });
 }
 
 NORVA_EXPORT void NORVA_API norvaSetPointingDeviceDestinationEx(int32_t device, int32_t pen,
@@ -124,7 +124,7 @@ NORVA_EXPORT void NORVA_API norvaSetPointingDeviceDestinationEx(int32_t device, 
             .arg(reserved)
             .arg(flag)
             .arg(enable));
-    onBoard(device, [&](SimDriver::Board& b) {
+    onBoard(device, [&](BoardDriver::Board& b) {
         b.penDestinations[pen] = static_cast<int8_t>(enable ? flag : 0);
     });
 }
@@ -132,7 +132,7 @@ NORVA_EXPORT void NORVA_API norvaSetPointingDeviceDestinationEx(int32_t device, 
 NORVA_EXPORT int8_t NORVA_API norvaGetPointingDeviceDestination(int32_t device, int32_t pen,
                                                                 int32_t reserved)
 {
-    const int8_t result = driver.withBoard(device, int8_t(-1), [&](SimDriver::Board& b) {
+    const int8_t result = driver.withBoard(device, int8_t(-1), [&](BoardDriver::Board& b) {
         const auto found = b.penDestinations.find(pen);
         return found == b.penDestinations.end() ? int8_t(0) : found->second;
     });
@@ -143,14 +143,14 @@ NORVA_EXPORT int8_t NORVA_API norvaGetPointingDeviceDestination(int32_t device, 
 NORVA_EXPORT void NORVA_API norvaSetTouchDestination(int32_t device, int32_t value)
 {
     log(Line("norvaSetTouchDestination").arg(device).arg(value));
-    onBoard(device, [&](SimDriver::Board& b) { b.touchDestination = static_cast<int8_t>(value); });
+    onBoard(device, [&](BoardDriver::Board& b) { b.touchDestination = static_cast<int8_t>(value); });
 }
 
 NORVA_EXPORT void NORVA_API norvaSetTouchDestinationEx(int32_t device, int32_t value,
                                                        int32_t enable)
 {
     log(Line("norvaSetTouchDestinationEx").arg(device).arg(value).arg(enable));
-    onBoard(device, [&](SimDriver::Board& b) {
+    onBoard(device, [&](BoardDriver::Board& b) {
         b.touchDestination = static_cast<int8_t>(enable ? value : 0);
     });
 }
@@ -158,32 +158,32 @@ NORVA_EXPORT void NORVA_API norvaSetTouchDestinationEx(int32_t device, int32_t v
 NORVA_EXPORT int8_t NORVA_API norvaGetTouchDestination(int32_t device)
 {
     const int8_t result = driver.withBoard(device, int8_t(-1),
-                                           [](SimDriver::Board& b) { return b.touchDestination; });
+                                           [](BoardDriver::Board& b) { return b.touchDestination; });
     return logged(Line("norvaGetTouchDestination").arg(device), result);
 }
 
 NORVA_EXPORT void NORVA_API norvaSetTouchEnabled(int32_t device, int32_t enabled)
 {
     log(Line("norvaSetTouchEnabled").arg(device).arg(enabled));
-    onBoard(device, [&](SimDriver::Board& b) { b.touchEnabled = enabled != 0; });
+    onBoard(device, [&](BoardDriver::Board& b) { b.touchEnabled = enabled != 0; });
 }
 
 NORVA_EXPORT uint8_t NORVA_API norvaGetTouchEnabled(int32_t device)
 {
     const uint8_t result = driver.withBoard(
-        device, uint8_t(0), [](SimDriver::Board& b) { return uint8_t(b.touchEnabled ? 1 : 0); });
+        device, uint8_t(0), [](BoardDriver::Board& b) { return uint8_t(b.touchEnabled ? 1 : 0); });
     return logged(Line("norvaGetTouchEnabled").arg(device), result);
 }
 
 NORVA_EXPORT void NORVA_API norvaSetTouchSystemRedirectionEnabled(int32_t device, int32_t enabled)
 {
     log(Line("norvaSetTouchSystemRedirectionEnabled").arg(device).arg(enabled));
-    onBoard(device, [&](SimDriver::Board& b) { b.touchRedirection = enabled != 0; });
+    onBoard(device, [&](BoardDriver::Board& b) { b.touchRedirection = enabled != 0; });
 }
 
 NORVA_EXPORT uint8_t NORVA_API norvaGetTouchSystemRedirectionEnabled(int32_t device)
 {
-    const uint8_t result = driver.withBoard(device, uint8_t(0), [](SimDriver::Board& b) {
+    const uint8_t result = driver.withBoard(device, uint8_t(0), [](BoardDriver::Board& b) {
         return uint8_t(b.touchRedirection ? 1 : 0);
     });
     return logged(Line("norvaGetTouchSystemRedirectionEnabled").arg(device), result);
@@ -192,20 +192,20 @@ NORVA_EXPORT uint8_t NORVA_API norvaGetTouchSystemRedirectionEnabled(int32_t dev
 NORVA_EXPORT void NORVA_API norvaSetLATEDetection(int32_t device, int32_t value)
 {
     log(Line("norvaSetLATEDetection").arg(device).arg(value));
-    onBoard(device, [&](SimDriver::Board& b) { b.lateDetection = static_cast<int8_t>(value); });
+    onBoard(device, [&](BoardDriver::Board& b) { b.lateDetection = static_cast<int8_t>(value); });
 }
 
 NORVA_EXPORT int8_t NORVA_API norvaGetLATEDetection(int32_t device)
 {
     const int8_t result =
-        driver.withBoard(device, int8_t(-1), [](SimDriver::Board& b) { return b.lateDetection; });
+        driver.withBoard(device, int8_t(-1), [](BoardDriver::Board& b) { return b.lateDetection; });
     return logged(Line("norvaGetLATEDetection").arg(device), result);
 }
 
 NORVA_EXPORT bool NORVA_API norvaIsSomethingOnBoard(int32_t device)
 {
     const bool result = driver.withBoard(
-        device, false, [](SimDriver::Board& b) { return !b.contactsDown.empty(); });
+        device, false, [](BoardDriver::Board& b) { return !b.contactsDown.empty(); });
     return logged(Line("norvaIsSomethingOnBoard").arg(device), result);
 }
 
@@ -272,14 +272,14 @@ NORVA_EXPORT void NORVA_API norvaGetCalibrationPoints(int32_t device, void* poin
 NORVA_EXPORT bool NORVA_API norvaGetHIDCoordinateReportMode(int32_t device)
 {
     const bool result = driver.withBoard(
-        device, false, [](SimDriver::Board& b) { return b.hidCoordinateReportMode; });
+        device, false, [](BoardDriver::Board& b) { return b.hidCoordinateReportMode; });
     return logged(Line("norvaGetHIDCoordinateReportMode").arg(device), result);
 }
 
 NORVA_EXPORT void NORVA_API norvaSetHIDCoordinateReportMode(int32_t device, int32_t mode)
 {
     log(Line("norvaSetHIDCoordinateReportMode").arg(device).arg(mode));
-    onBoard(device, [&](SimDriver::Board& b) { b.hidCoordinateReportMode = mode != 0; });
+    onBoard(device, [&](BoardDriver::Board& b) { b.hidCoordinateReportMode = mode != 0; });
 }
 
 NORVA_EXPORT void NORVA_API norvaLibraryVersionNumber(int32_t* major, int32_t* minor,

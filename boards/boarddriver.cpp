@@ -1,4 +1,4 @@
-#include "simdriver.h"
+#include "boarddriver.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,7 +11,7 @@ namespace {
 
 // A synchronous channel keeps the newest packets when nobody reads them.
 constexpr std::size_t ChannelCapacity = 256;
-// Keys of SimDriver::Board::contactsDown.
+// Keys of BoardDriver::Board::contactsDown.
 constexpr int TouchKeys = 16;
 constexpr int EraserKeys = TouchKeys + 128;
 // How often an awaited file is looked for.
@@ -42,13 +42,13 @@ template <typename List, typename Item> void addOnce(List& list, const Item& ite
 
 } // namespace
 
-bool SimDriver::Invocation::blocks(int32_t device, const Callback& callback) const
+bool BoardDriver::Invocation::blocks(int32_t device, const Callback& callback) const
 {
     return active && this->device == device && this->callback == callback &&
            thread != std::this_thread::get_id();
 }
 
-SimDriver::~SimDriver()
+BoardDriver::~BoardDriver()
 {
 #ifdef _WIN32
     // Unloading runs under the loader lock, and at process exit the other
@@ -70,7 +70,7 @@ SimDriver::~SimDriver()
 #endif
 }
 
-int32_t SimDriver::attach()
+int32_t BoardDriver::attach()
 {
     if (t_sessionStopping && *t_sessionStopping)
         return 0;
@@ -90,13 +90,13 @@ int32_t SimDriver::attach()
         session->boards.push_back(board);
     }
     session->commands = std::move(scenario.commands);
-    session->player = std::thread(&SimDriver::play, this, session);
-    session->notifier = std::thread(&SimDriver::notify, this, session);
+    session->player = std::thread(&BoardDriver::play, this, session);
+    session->notifier = std::thread(&BoardDriver::notify, this, session);
     m_session = session;
     return 1;
 }
 
-void SimDriver::detach()
+void BoardDriver::detach()
 {
     std::vector<std::thread> threads;
     {
@@ -127,7 +127,7 @@ void SimDriver::detach()
     }
 }
 
-void SimDriver::joinRetired()
+void BoardDriver::joinRetired()
 {
     std::vector<std::thread> threads;
     {
@@ -144,7 +144,7 @@ void SimDriver::joinRetired()
     }
 }
 
-void SimDriver::setCallback(int32_t device, NorvaPacketCallback function, void* context)
+void BoardDriver::setCallback(int32_t device, NorvaPacketCallback function, void* context)
 {
     if (!function)
         return;
@@ -156,14 +156,14 @@ void SimDriver::setCallback(int32_t device, NorvaPacketCallback function, void* 
     });
 }
 
-void SimDriver::setPnpCallback(NorvaPnpCallback function, void* context)
+void BoardDriver::setPnpCallback(NorvaPnpCallback function, void* context)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (function && m_session)
         addOnce(m_session->pnpCallbacks, Callback{reinterpret_cast<void*>(function), context});
 }
 
-int32_t SimDriver::clearCallback(int32_t device, void* function, void* context)
+int32_t BoardDriver::clearCallback(int32_t device, void* function, void* context)
 {
     Lock lock(m_mutex);
     const std::shared_ptr<Session> session = m_session;
@@ -181,7 +181,7 @@ int32_t SimDriver::clearCallback(int32_t device, void* function, void* context)
     return removed ? 1 : 0;
 }
 
-int32_t SimDriver::deviceCount()
+int32_t BoardDriver::deviceCount()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_session)
@@ -191,7 +191,7 @@ int32_t SimDriver::deviceCount()
         std::count_if(boards.begin(), boards.end(), [](const Board& b) { return b.plugged; }));
 }
 
-bool SimDriver::enumDeviceInfo(int32_t index, void* record)
+bool BoardDriver::enumDeviceInfo(int32_t index, void* record)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!record || !m_session || index < 0)
@@ -219,7 +219,7 @@ bool SimDriver::enumDeviceInfo(int32_t index, void* record)
     return true;
 }
 
-bool SimDriver::inject(int32_t device, const uint8_t* bytes, int32_t length)
+bool BoardDriver::inject(int32_t device, const uint8_t* bytes, int32_t length)
 {
     if (!bytes || length <= 0)
         return false;
@@ -231,7 +231,7 @@ bool SimDriver::inject(int32_t device, const uint8_t* bytes, int32_t length)
     return true;
 }
 
-int32_t SimDriver::openChannel(int32_t device)
+int32_t BoardDriver::openChannel(int32_t device)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_session || !plugged(*m_session, device))
@@ -241,7 +241,7 @@ int32_t SimDriver::openChannel(int32_t device)
     return channel;
 }
 
-void SimDriver::closeChannel(int32_t device, int32_t channel)
+void BoardDriver::closeChannel(int32_t device, int32_t channel)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_session)
@@ -253,7 +253,7 @@ void SimDriver::closeChannel(int32_t device, int32_t channel)
     }
 }
 
-int32_t SimDriver::readChannel(int32_t device, int32_t channel, uint8_t* buffer, int32_t capacity,
+int32_t BoardDriver::readChannel(int32_t device, int32_t channel, uint8_t* buffer, int32_t capacity,
                                int32_t timeoutMs)
 {
     Lock lock(m_mutex);
@@ -281,14 +281,14 @@ int32_t SimDriver::readChannel(int32_t device, int32_t channel, uint8_t* buffer,
     return static_cast<int32_t>(copied);
 }
 
-void SimDriver::lock()
+void BoardDriver::lock()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_session)
         ++m_session->locks;
 }
 
-void SimDriver::unlock()
+void BoardDriver::unlock()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_session && m_session->locks > 0) {
@@ -297,7 +297,7 @@ void SimDriver::unlock()
     }
 }
 
-SimDriver::Board* SimDriver::plugged(Session& session, int32_t device)
+BoardDriver::Board* BoardDriver::plugged(Session& session, int32_t device)
 {
     for (Board& board : session.boards) {
         if (board.declared.device() == device)
@@ -306,7 +306,7 @@ SimDriver::Board* SimDriver::plugged(Session& session, int32_t device)
     return nullptr;
 }
 
-Scenario SimDriver::loadScenario()
+Scenario BoardDriver::loadScenario()
 {
     const char* variable = std::getenv("NORVABOARD_SCENARIO");
     const std::string path = variable ? variable : "";
@@ -323,7 +323,7 @@ Scenario SimDriver::loadScenario()
     return Scenario::parse(text.str());
 }
 
-void SimDriver::play(std::shared_ptr<Session> session)
+void BoardDriver::play(std::shared_ptr<Session> session)
 {
     t_sessionStopping = &session->stopping;
     run(*session, session->commands, 0.0);
@@ -331,7 +331,7 @@ void SimDriver::play(std::shared_ptr<Session> session)
     waitFor(*session, std::nullopt, [] { return false; });
 }
 
-void SimDriver::notify(std::shared_ptr<Session> session)
+void BoardDriver::notify(std::shared_ptr<Session> session)
 {
     t_sessionStopping = &session->stopping;
     Lock lock(m_mutex);
@@ -355,7 +355,7 @@ void SimDriver::notify(std::shared_ptr<Session> session)
     }
 }
 
-void SimDriver::run(Session& session, const std::vector<Scenario::Command>& commands, double t)
+void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& commands, double t)
 {
     using Op = Scenario::Op;
     for (const Scenario::Command& command : commands) {
@@ -428,7 +428,7 @@ void SimDriver::run(Session& session, const std::vector<Scenario::Command>& comm
     }
 }
 
-bool SimDriver::waitFor(Session& session, std::optional<Clock::time_point> deadline,
+bool BoardDriver::waitFor(Session& session, std::optional<Clock::time_point> deadline,
                         const std::function<bool()>& done)
 {
     Lock lock(m_mutex);
@@ -449,7 +449,7 @@ bool SimDriver::waitFor(Session& session, std::optional<Clock::time_point> deadl
     }
 }
 
-void SimDriver::deliver(Lock& lock, Session& session, int32_t device,
+void BoardDriver::deliver(Lock& lock, Session& session, int32_t device,
                         const std::vector<uint8_t>& packet)
 {
     m_changed.wait(lock, [&] { return session.stopping || session.locks == 0; });
@@ -482,7 +482,7 @@ void SimDriver::deliver(Lock& lock, Session& session, int32_t device,
     }
 }
 
-void SimDriver::noteContacts(Session& session, const Scenario::Command& command)
+void BoardDriver::noteContacts(Session& session, const Scenario::Command& command)
 {
     using Op = Scenario::Op;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -501,7 +501,7 @@ void SimDriver::noteContacts(Session& session, const Scenario::Command& command)
         note((command.op == Op::Touch ? TouchKeys : EraserKeys) + contact.id, contact.down);
 }
 
-void SimDriver::setPlugged(Session& session, int number, bool plugged)
+void BoardDriver::setPlugged(Session& session, int number, bool plugged)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (Board& board : session.boards) {

@@ -20,7 +20,7 @@
 // The simulated driver behind the entry points. An attachment starts a
 // session: the boards of the scenario, a player thread that sends their
 // packets and a notifier thread that calls the plug-and-play callbacks.
-class SimDriver
+class BoardDriver
 {
 public:
     struct Callback
@@ -50,10 +50,10 @@ public:
         std::set<int> contactsDown;
     };
 
-    SimDriver() = default;
-    SimDriver(const SimDriver&) = delete;
-    SimDriver& operator=(const SimDriver&) = delete;
-    ~SimDriver();
+    BoardDriver() = default;
+    BoardDriver(const BoardDriver&) = delete;
+    BoardDriver& operator=(const BoardDriver&) = delete;
+    ~BoardDriver();
 
     // Starts a session unless one runs. Reads NORVABOARD_SCENARIO and
     // NORVABOARD_LOG then.
