@@ -1,5 +1,7 @@
 #include "boarddriver.h"
 
+#include "eventtranslator.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,13 @@ constexpr std::size_t ChannelCapacity = 256;
 // Keys of BoardDriver::Board::contactsDown.
 constexpr int TouchKeys = 16;
 constexpr int EraserKeys = TouchKeys + 128;
+constexpr int RecordedKey = EraserKeys + 128;
+// A recording's frames are at most this far apart when played: a later
+// frame in a broken recording would wait for ever.
+constexpr int64_t MaxFrameOffsetUs = int64_t(24) * 3600 * 1000000;
+// How long after its callback a recording played alone starts: the
+// visualiser's window comes up meanwhile, as with the demo.
+constexpr int RecordingStartDelayMs = 700;
 // How often an awaited file is looked for.
 constexpr int FilePollMs = 10;
 
@@ -79,10 +88,12 @@ int32_t BoardDriver::attach()
     if (m_session)
         return 1;
     m_log.configure();
-    Scenario scenario = loadScenario();
+    std::string folder;
+    Scenario scenario = loadScenario(folder);
     for (const Scenario::Diagnostic& diagnostic : scenario.diagnostics)
         std::cerr << diagnostic.text() << std::endl;
     auto session = std::make_shared<Session>();
+    loadRecordings(*session, scenario.commands, folder);
     for (const Scenario::Board& declared : scenario.boards) {
         Board board;
         board.declared = declared;
@@ -254,7 +265,7 @@ void BoardDriver::closeChannel(int32_t device, int32_t channel)
 }
 
 int32_t BoardDriver::readChannel(int32_t device, int32_t channel, uint8_t* buffer, int32_t capacity,
-                               int32_t timeoutMs)
+                                 int32_t timeoutMs)
 {
     Lock lock(m_mutex);
     const std::shared_ptr<Session> session = m_session;
@@ -306,7 +317,7 @@ BoardDriver::Board* BoardDriver::plugged(Session& session, int32_t device)
     return nullptr;
 }
 
-Scenario BoardDriver::loadScenario()
+Scenario BoardDriver::loadScenario(std::string& folder)
 {
     const char* variable = std::getenv("NORVABOARD_SCENARIO");
     const std::string path = variable ? variable : "";
@@ -314,13 +325,58 @@ Scenario BoardDriver::loadScenario()
         return {};
     if (path == "demo")
         return Scenario::parse(Scenario::demoText());
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
     if (!file || !(text << file.rdbuf())) {
         std::cerr << "norvaboardex: cannot read the scenario " << path << std::endl;
         return {};
     }
-    return Scenario::parse(text.str());
+    if (!Recording::isRecording(text.str()) &&
+        !std::ifstream(Recording::descriptionPath(path)).good()) {
+        const std::size_t slash = path.find_last_of("/\\");
+        folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+        return Scenario::parse(text.str());
+    }
+    // A recording alone: one board described by the device, which plays
+    // the recording once as soon as the visualiser is ready.
+    Scenario scenario;
+    Scenario::Board board;
+    board.number = 1;
+    board.description = Recording::load(path).device.boardDescription();
+    scenario.boards.push_back(board);
+    Scenario::Command command;
+    command.board = board.number;
+    command.op = Scenario::Op::WaitCallback;
+    command.amount = Scenario::DefaultCallbackTimeoutMs;
+    scenario.commands.push_back(command);
+    command.op = Scenario::Op::Wait;
+    command.amount = RecordingStartDelayMs;
+    scenario.commands.push_back(command);
+    command.op = Scenario::Op::Play;
+    command.path = path;
+    scenario.commands.push_back(command);
+    return scenario;
+}
+
+void BoardDriver::loadRecordings(Session& session, std::vector<Scenario::Command>& commands,
+                                 const std::string& folder)
+{
+    for (Scenario::Command& command : commands) {
+        loadRecordings(session, command.body, folder);
+        if (command.op != Scenario::Op::Play)
+            continue;
+        const bool absolute =
+            !command.path.empty() && (command.path[0] == '/' || command.path[0] == '\\' ||
+                                      (command.path.size() > 1 && command.path[1] == ':'));
+        if (!absolute)
+            command.path = folder + command.path;
+        auto& recording = session.recordings[command.path];
+        if (recording)
+            continue;
+        recording = std::make_shared<const Recording>(Recording::load(command.path));
+        for (const Recording::Diagnostic& diagnostic : recording->diagnostics)
+            std::cerr << diagnostic.text() << std::endl;
+    }
 }
 
 void BoardDriver::play(std::shared_ptr<Session> session)
@@ -409,6 +465,9 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
         case Op::Unplug:
             setPlugged(session, command.board, command.op == Op::Plug);
             break;
+        case Op::Play:
+            playRecording(session, command);
+            break;
         case Op::Repeat:
             if (command.amount == Scenario::Forever) {
                 // Rounds at least a millisecond apart: a round without waits
@@ -429,7 +488,7 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
 }
 
 bool BoardDriver::waitFor(Session& session, std::optional<Clock::time_point> deadline,
-                        const std::function<bool()>& done)
+                          const std::function<bool()>& done)
 {
     Lock lock(m_mutex);
     for (;;) {
@@ -450,7 +509,7 @@ bool BoardDriver::waitFor(Session& session, std::optional<Clock::time_point> dea
 }
 
 void BoardDriver::deliver(Lock& lock, Session& session, int32_t device,
-                        const std::vector<uint8_t>& packet)
+                          const std::vector<uint8_t>& packet)
 {
     m_changed.wait(lock, [&] { return session.stopping || session.locks == 0; });
     Board* board = plugged(session, device);
@@ -480,6 +539,45 @@ void BoardDriver::deliver(Lock& lock, Session& session, int32_t device,
         session.packetInFlight.active = false;
         m_changed.notify_all();
     }
+}
+
+void BoardDriver::playRecording(Session& session, const Scenario::Command& command)
+{
+    const auto found = session.recordings.find(command.path);
+    if (found == session.recordings.end())
+        return;
+    const Recording& recording = *found->second;
+    const int32_t device = Scenario::Board::deviceOf(command.board);
+    EventTranslator translator(recording.device);
+    const Clock::time_point start = Clock::now();
+    const int64_t first = recording.events.empty() ? 0 : recording.events.front().time;
+    for (const InputDevice::Event& event : recording.events) {
+        if (session.stopping)
+            return;
+        const std::vector<EventTranslator::Packet> packets = translator.feed(event);
+        if (packets.empty())
+            continue;
+        const int64_t offset = std::clamp<int64_t>(event.time - first, 0, MaxFrameOffsetUs);
+        const auto at = start + std::chrono::microseconds(int64_t(double(offset) / command.speed));
+        waitFor(session, at, [] { return false; });
+        sendFrame(session, device, packets, translator.anythingDown());
+    }
+    // A recording that ends in the middle of a stroke leaves nothing down.
+    sendFrame(session, device, translator.finish(), false);
+}
+
+void BoardDriver::sendFrame(Session& session, int32_t device,
+                            const std::vector<std::vector<uint8_t>>& packets, bool down)
+{
+    Lock lock(m_mutex);
+    if (Board* board = plugged(session, device)) {
+        if (down)
+            board->contactsDown.insert(RecordedKey);
+        else
+            board->contactsDown.erase(RecordedKey);
+    }
+    for (const std::vector<uint8_t>& packet : packets)
+        deliver(lock, session, device, packet);
 }
 
 void BoardDriver::noteContacts(Session& session, const Scenario::Command& command)

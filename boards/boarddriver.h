@@ -2,6 +2,7 @@
 
 #include "calllog.h"
 #include "norvaboardex.h"
+#include "recording.h"
 #include "scenario.h"
 
 #include <atomic>
@@ -17,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-// The simulated driver behind the entry points. An attachment starts a
-// session: the boards of the scenario, a player thread that sends their
+// The driver behind the entry points. An attachment starts a session: the
+// boards of the scenario or recording, a player thread that sends their
 // packets and a notifier thread that calls the plug-and-play callbacks.
 class BoardDriver
 {
@@ -120,8 +121,11 @@ private:
 
     struct Session
     {
-        std::vector<Board> boards;
+        // A deque, so that boards that come later leave the others in place.
+        std::deque<Board> boards;
         std::vector<Scenario::Command> commands;
+        // The recordings that the commands play, by path.
+        std::map<std::string, std::shared_ptr<const Recording>> recordings;
         std::vector<Callback> pnpCallbacks;
         std::atomic<bool> stopping{false};
         int pnpPending = 0;
@@ -140,7 +144,14 @@ private:
     using Lock = std::unique_lock<std::mutex>;
 
     static Board* plugged(Session& session, int32_t device);
-    static Scenario loadScenario();
+    // What NORVABOARD_SCENARIO names: a scenario, the demo, or a recording
+    // played as a board of its own. Sets the folder that paths in the
+    // scenario are relative to.
+    static Scenario loadScenario(std::string& folder);
+    // Resolves the paths of the recordings played against the scenario's
+    // folder and reads each one once.
+    static void loadRecordings(Session& session, std::vector<Scenario::Command>& commands,
+                               const std::string& folder);
 
     void play(std::shared_ptr<Session> session);
     void notify(std::shared_ptr<Session> session);
@@ -150,6 +161,10 @@ private:
     bool waitFor(Session& session, std::optional<Clock::time_point> deadline,
                  const std::function<bool()>& done);
     void deliver(Lock& lock, Session& session, int32_t device, const std::vector<uint8_t>& packet);
+    // Plays a recording's frames at their recorded times, divided by the speed.
+    void playRecording(Session& session, const Scenario::Command& command);
+    void sendFrame(Session& session, int32_t device,
+                   const std::vector<std::vector<uint8_t>>& packets, bool down);
     void noteContacts(Session& session, const Scenario::Command& command);
     void setPlugged(Session& session, int number, bool plugged);
     void joinRetired();

@@ -143,7 +143,8 @@ NORVA_EXPORT int8_t NORVA_API norvaGetPointingDeviceDestination(int32_t device, 
 NORVA_EXPORT void NORVA_API norvaSetTouchDestination(int32_t device, int32_t value)
 {
     log(Line("norvaSetTouchDestination").arg(device).arg(value));
-    onBoard(device, [&](BoardDriver::Board& b) { b.touchDestination = static_cast<int8_t>(value); });
+    onBoard(device,
+            [&](BoardDriver::Board& b) { b.touchDestination = static_cast<int8_t>(value); });
 }
 
 NORVA_EXPORT void NORVA_API norvaSetTouchDestinationEx(int32_t device, int32_t value,
@@ -157,8 +158,8 @@ NORVA_EXPORT void NORVA_API norvaSetTouchDestinationEx(int32_t device, int32_t v
 
 NORVA_EXPORT int8_t NORVA_API norvaGetTouchDestination(int32_t device)
 {
-    const int8_t result = driver.withBoard(device, int8_t(-1),
-                                           [](BoardDriver::Board& b) { return b.touchDestination; });
+    const int8_t result = driver.withBoard(
+        device, int8_t(-1), [](BoardDriver::Board& b) { return b.touchDestination; });
     return logged(Line("norvaGetTouchDestination").arg(device), result);
 }
 

@@ -122,6 +122,7 @@ private:
     void plug(const Tokens& tokens, Scenario::Op op);
     void repeat(const Tokens& tokens);
     void end(const Tokens& tokens);
+    void play(const Tokens& tokens);
 
     Scenario& m_scenario;
     // The command lists that are being filled: the scenario's own, then the
@@ -165,6 +166,8 @@ void Parser::parseLine(int number, std::string text)
         repeat(tokens);
     else if (command == "end")
         end(tokens);
+    else if (command == "play")
+        play(tokens);
     else
         fail("unknown command '" + command + "'");
 }
@@ -501,6 +504,27 @@ void Parser::end(const Tokens& tokens)
         return fail("end without repeat");
     m_open.pop_back();
     m_repeatLines.pop_back();
+}
+
+void Parser::play(const Tokens& tokens)
+{
+    if (tokens.size() < 2 || tokens.size() > 3)
+        return fail("usage: play <recording> [<speed>]");
+    if (!needsBoard())
+        return;
+    Scenario::Command command;
+    command.op = Scenario::Op::Play;
+    command.board = m_board;
+    command.path = tokens[1].text;
+    if (tokens.size() == 3) {
+        const std::string& text = tokens[2].text;
+        const char* end = text.data() + text.size();
+        const auto [ptr, error] = std::from_chars(text.data(), end, command.speed);
+        if (error != std::errc() || ptr != end || !(command.speed >= Scenario::MinSpeed) ||
+            !(command.speed <= Scenario::MaxSpeed))
+            return fail("speed '" + text + "' is not a number from 0.01 to 10000");
+    }
+    add(std::move(command));
 }
 
 } // namespace

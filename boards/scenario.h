@@ -60,7 +60,8 @@ public:
         Eraser,
         Plug,
         Unplug,
-        Repeat
+        Repeat,
+        Play
     };
 
     enum PenFlag : uint8_t
@@ -78,7 +79,8 @@ public:
         int amount = 0; // milliseconds to wait, or rounds to repeat (Forever)
         bool prefixed = false;
         std::vector<uint8_t> bytes; // a raw packet
-        std::string path;           // the file awaited
+        std::string path;           // the file awaited, or the recording played
+        double speed = 1;           // how much faster than recorded a recording plays
         int pen = 0;
         uint8_t penFlags = 0;
         Value x, y; // the pen's position
@@ -101,6 +103,8 @@ public:
     static constexpr int DefaultCallbackTimeoutMs = 10000;
     static constexpr int DefaultFileTimeoutMs = 60000;
     static constexpr std::size_t MaxDescriptionLength = 514;
+    static constexpr double MinSpeed = 0.01;
+    static constexpr double MaxSpeed = 10000;
 
     static Scenario parse(const std::string& text);
     // The built-in demonstration: one board with a pen, two fingers and an eraser.

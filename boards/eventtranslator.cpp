@@ -1,0 +1,382 @@
+#include "eventtranslator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+using namespace InputCode;
+using Protocol = InputDevice::TouchProtocol;
+
+namespace {
+
+constexpr uint8_t PenType = 0x21;
+constexpr uint8_t TouchType = 0x45;
+constexpr uint8_t EraserType = 0x46;
+constexpr uint8_t DownBit = 0x80;
+constexpr int TouchContactSize = 7;
+constexpr int EraserContactSize = 9;
+// Slots past this many would have no contact id left to get.
+constexpr int MaxSlots = 256;
+constexpr double BoardUnitsPerScreen = 32768.0;
+constexpr double EraserFractionOfAxis = 0.01;
+constexpr uint16_t PenTools[] = {BtnToolPen, BtnToolBrush, BtnToolPencil, BtnToolAirbrush};
+
+uint16_t clampUnits(double value, double maximum)
+{
+    return uint16_t(std::clamp(std::lround(value), 0L, long(maximum)));
+}
+
+// The axis's minimum to 0, its maximum to 32767.
+uint16_t scale(int32_t value, const InputDevice::Axis& axis)
+{
+    const double range = double(axis.maximum) - axis.minimum;
+    if (range <= 0)
+        return 0;
+    return clampUnits((double(value) - axis.minimum) * EventTranslator::BoardMaximum / range,
+                      EventTranslator::BoardMaximum);
+}
+
+void putWord(EventTranslator::Packet& packet, uint16_t value)
+{
+    packet.push_back(uint8_t(value & 0xFF));
+    packet.push_back(uint8_t(value >> 8));
+}
+
+InputDevice::Axis axisOf(const InputDevice& device, uint16_t code)
+{
+    const InputDevice::Axis* axis = device.axis(code);
+    return axis ? *axis : InputDevice::Axis();
+}
+
+// The eraser's extent along an axis: about 10 mm where the axis has a
+// resolution, else a hundredth of it.
+uint16_t eraserExtent(const InputDevice::Axis& axis)
+{
+    const double range = double(axis.maximum) - axis.minimum;
+    if (range <= 0)
+        return 0;
+    const double units = axis.resolution > 0 ? EventTranslator::EraserMillimetres * axis.resolution
+                                             : range * EraserFractionOfAxis;
+    return clampUnits(units * BoardUnitsPerScreen / range, 65535);
+}
+
+} // namespace
+
+bool EventTranslator::State::key(uint16_t code) const
+{
+    const auto found = keys.find(code);
+    return found != keys.end() && found->second;
+}
+
+int32_t EventTranslator::State::value(uint16_t code) const
+{
+    const auto found = values.find(code);
+    return found != values.end() ? found->second : 0;
+}
+
+EventTranslator::EventTranslator(const InputDevice& device)
+    : m_protocol(device.touchProtocol()), m_hasPen(device.hasPen()),
+      m_touchX(axisOf(device, AbsMtPositionX)), m_touchY(axisOf(device, AbsMtPositionY)),
+      m_penX(axisOf(device, AbsX)), m_penY(axisOf(device, AbsY))
+{
+    if (m_protocol == Protocol::Single) {
+        m_touchX = m_penX;
+        m_touchY = m_penY;
+    }
+    m_majorCode = device.axis(AbsMtTouchMajor) ? AbsMtTouchMajor : AbsMtWidthMajor;
+    const InputDevice::Axis* major = device.axis(m_majorCode);
+    const double range = double(m_touchX.maximum) - m_touchX.minimum;
+    if (major && range > 0 && m_protocol != Protocol::Single) {
+        // Half the major axis is the radius, in x units where both axes say
+        // how long their units are.
+        m_sizeScale = 0.5 * BoardUnitsPerScreen / range;
+        if (major->resolution > 0 && m_touchX.resolution > 0)
+            m_sizeScale *= double(m_touchX.resolution) / major->resolution;
+    }
+    m_eraserWidth = eraserExtent(m_penX);
+    m_eraserHeight = eraserExtent(m_penY);
+    if (m_protocol == Protocol::Slots)
+        m_state.slots.resize(std::size_t(std::min(device.slotCount(), MaxSlots)));
+    for (const uint16_t key : device.initialKeys)
+        m_state.keys[key] = true;
+    for (const auto& [code, value] : device.initialValues)
+        m_state.values[code] = value;
+    m_frame = m_state;
+}
+
+std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Event& event)
+{
+    if (event.type != EvSyn) {
+        if (!m_dropping)
+            apply(event);
+        return {};
+    }
+    switch (event.code) {
+    case SynMtReport:
+        if (!m_dropping && m_protocol == Protocol::Unslotted) {
+            m_state.reported.push_back(m_state.current);
+            m_state.current.trackingId = -1;
+        }
+        return {};
+    case SynDropped:
+        m_state = m_frame;
+        m_dropping = true;
+        return {};
+    case SynReport:
+        if (m_dropping) {
+            m_state = m_frame;
+            m_dropping = false;
+            return {};
+        }
+        {
+            std::vector<Packet> packets = frame();
+            m_state.reported.clear();
+            m_frame = m_state;
+            return packets;
+        }
+    default:
+        return {};
+    }
+}
+
+void EventTranslator::apply(const InputDevice::Event& event)
+{
+    if (event.type == EvKey) {
+        m_state.keys[event.code] = event.value != 0;
+        return;
+    }
+    if (event.type != EvAbs)
+        return;
+    Contact* contact = nullptr;
+    if (m_protocol == Protocol::Slots) {
+        if (event.code == AbsMtSlot) {
+            m_state.slot = event.value;
+            return;
+        }
+        if (m_state.slot >= 0 && std::size_t(m_state.slot) < m_state.slots.size())
+            contact = &m_state.slots[std::size_t(m_state.slot)];
+    } else if (m_protocol == Protocol::Unslotted) {
+        contact = &m_state.current;
+    }
+    switch (event.code) {
+    case AbsMtPositionX:
+    case AbsMtPositionY:
+    case AbsMtTouchMajor:
+    case AbsMtWidthMajor:
+    case AbsMtTrackingId:
+        if (!contact)
+            return;
+        if (event.code == AbsMtPositionX)
+            contact->x = event.value;
+        else if (event.code == AbsMtPositionY)
+            contact->y = event.value;
+        else if (event.code == AbsMtTrackingId)
+            contact->trackingId = event.value;
+        else if (event.code == m_majorCode)
+            contact->major = event.value;
+        return;
+    default:
+        m_state.values[event.code] = event.value;
+    }
+}
+
+std::vector<EventTranslator::Packet> EventTranslator::frame()
+{
+    std::vector<Packet> packets;
+    if (m_protocol != Protocol::None)
+        appendTouchPackets(packets, trackContacts(contactsNow()));
+    penPackets(packets);
+    return packets;
+}
+
+std::vector<EventTranslator::Contact> EventTranslator::contactsNow() const
+{
+    std::vector<Contact> now;
+    switch (m_protocol) {
+    case Protocol::Slots:
+        for (std::size_t slot = 0; slot < m_state.slots.size(); ++slot) {
+            if (m_state.slots[slot].trackingId < 0)
+                continue;
+            Contact contact = m_state.slots[slot];
+            // A slot's contact is the same while its tracking id is.
+            contact.trackingId = int32_t(slot) << 16 ^ (contact.trackingId & 0xFFFF);
+            now.push_back(contact);
+        }
+        break;
+    case Protocol::Unslotted:
+        now = m_state.reported;
+        break;
+    case Protocol::Single:
+        if (m_state.key(BtnTouch))
+            now.push_back({m_state.value(AbsX), m_state.value(AbsY), 0, 0});
+        break;
+    case Protocol::None:
+        break;
+    }
+    return now;
+}
+
+std::vector<EventTranslator::BoardContact>
+EventTranslator::trackContacts(const std::vector<Contact>& now)
+{
+    std::vector<int> match(now.size(), -1);
+    std::vector<bool> taken(m_held.size(), false);
+    // Contacts with a tracking id are the held contact with the same id.
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        if (now[i].trackingId < 0)
+            continue;
+        for (std::size_t h = 0; h < m_held.size(); ++h) {
+            if (!taken[h] && m_held[h].contact.trackingId == now[i].trackingId) {
+                match[i] = int(h);
+                taken[h] = true;
+                break;
+            }
+        }
+    }
+    // Those without are the nearest held one, nearest pairs first.
+    std::vector<std::tuple<int64_t, std::size_t, std::size_t>> pairs;
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        for (std::size_t h = 0; h < m_held.size(); ++h) {
+            if (now[i].trackingId >= 0 || m_held[h].contact.trackingId >= 0)
+                continue;
+            const int64_t dx = int64_t(now[i].x) - m_held[h].contact.x;
+            const int64_t dy = int64_t(now[i].y) - m_held[h].contact.y;
+            pairs.emplace_back(dx * dx + dy * dy, i, h);
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    for (const auto& [distance, i, h] : pairs) {
+        if (match[i] < 0 && !taken[h]) {
+            match[i] = int(h);
+            taken[h] = true;
+        }
+    }
+
+    std::vector<BoardContact> contacts;
+    std::vector<Held> held;
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        const int id = match[i] >= 0 ? m_held[std::size_t(match[i])].id : newId();
+        if (id < 0)
+            continue;
+        held.push_back({now[i], id});
+        contacts.push_back(boardContact(now[i], id, true));
+    }
+    // The ids of lifted contacts are free again only after this frame.
+    for (std::size_t h = 0; h < m_held.size(); ++h) {
+        if (taken[h])
+            continue;
+        contacts.push_back(boardContact(m_held[h].contact, m_held[h].id, false));
+        m_idTaken[std::size_t(m_held[h].id)] = false;
+    }
+    m_held = std::move(held);
+    return contacts;
+}
+
+// Ids go round, so that a lifted contact's id is the last to come back.
+int EventTranslator::newId()
+{
+    for (int step = 1; step <= MaxContactId + 1; ++step) {
+        const int id = (m_lastId + step) % (MaxContactId + 1);
+        if (!m_idTaken[std::size_t(id)]) {
+            m_idTaken[std::size_t(id)] = true;
+            m_lastId = id;
+            return id;
+        }
+    }
+    return -1;
+}
+
+EventTranslator::BoardContact EventTranslator::boardContact(const Contact& contact, int id,
+                                                            bool down) const
+{
+    BoardContact c;
+    c.id = id;
+    c.down = down;
+    c.x = scale(contact.x, m_touchX);
+    c.y = scale(contact.y, m_touchY);
+    c.size = clampUnits(contact.major * m_sizeScale, 65535);
+    return c;
+}
+
+void EventTranslator::penPackets(std::vector<Packet>& packets)
+{
+    if (!m_hasPen)
+        return;
+    const bool rubber = m_state.key(BtnToolRubber);
+    const bool pen = !rubber && std::any_of(std::begin(PenTools), std::end(PenTools),
+                                            [&](uint16_t tool) { return m_state.key(tool); });
+    const uint16_t x = scale(m_state.value(AbsX), m_penX);
+    const uint16_t y = scale(m_state.value(AbsY), m_penY);
+    const bool tip = m_state.key(BtnTouch);
+    if (pen || m_penInRange) {
+        // Out of range, the pen's last record hovers where it was.
+        const uint8_t status =
+            pen ? uint8_t((tip ? 0x01 : 0) | (m_state.key(BtnStylus) ? 0x02 : 0) |
+                          (m_state.key(BtnStylus2) ? 0x04 : 0))
+                : 0;
+        if (pen) {
+            m_penX16 = x;
+            m_penY16 = y;
+        }
+        Packet packet{8, PenType, 0x00};
+        putWord(packet, m_penX16);
+        putWord(packet, m_penY16);
+        packet.push_back(status);
+        packets.push_back(std::move(packet));
+        m_penInRange = pen;
+        m_penTip = pen && tip;
+    }
+    const bool erasing = rubber && tip;
+    if (erasing || m_eraserDown) {
+        if (erasing) {
+            m_eraserX = x;
+            m_eraserY = y;
+        }
+        Packet packet{2 + EraserContactSize, EraserType, uint8_t(erasing ? DownBit : 0)};
+        putWord(packet, m_eraserX);
+        putWord(packet, m_eraserY);
+        putWord(packet, m_eraserWidth);
+        putWord(packet, m_eraserHeight);
+        packets.push_back(std::move(packet));
+        m_eraserDown = erasing;
+    }
+}
+
+void EventTranslator::appendTouchPackets(std::vector<Packet>& packets,
+                                         const std::vector<BoardContact>& contacts)
+{
+    for (std::size_t first = 0; first < contacts.size(); first += MaxContactsPerPacket) {
+        const std::size_t count =
+            std::min<std::size_t>(MaxContactsPerPacket, contacts.size() - first);
+        Packet packet{uint8_t(2 + TouchContactSize * count), TouchType};
+        for (std::size_t i = first; i < first + count; ++i) {
+            const BoardContact& c = contacts[i];
+            packet.push_back(uint8_t(c.id | (c.down ? DownBit : 0)));
+            putWord(packet, c.x);
+            putWord(packet, c.y);
+            putWord(packet, c.size);
+        }
+        packets.push_back(std::move(packet));
+    }
+}
+
+std::vector<EventTranslator::Packet> EventTranslator::finish()
+{
+    std::vector<Packet> packets;
+    std::vector<BoardContact> lifts;
+    for (const Held& held : m_held) {
+        lifts.push_back(boardContact(held.contact, held.id, false));
+        m_idTaken[std::size_t(held.id)] = false;
+    }
+    m_held.clear();
+    appendTouchPackets(packets, lifts);
+    m_state.keys.clear();
+    m_frame = m_state;
+    penPackets(packets);
+    return packets;
+}
+
+bool EventTranslator::anythingDown() const
+{
+    return !m_held.empty() || m_penTip || m_eraserDown;
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "inputdevice.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+// Turns the events of one input device, frame by frame, into the packets of a
+// board: positions scaled from the device's axes to 0..32767 over the whole
+// screen, touch contacts with ids 0..127 that last from touch-down to lift,
+// pens with their tip and buttons, the eraser end as eraser contacts. Its
+// packets depend on nothing but the device and the events fed, so recordings
+// and live devices are translated alike.
+class EventTranslator
+{
+public:
+    using Packet = std::vector<uint8_t>;
+
+    static constexpr int32_t BoardMaximum = 32767;
+    static constexpr int MaxContactId = 127;
+    static constexpr int MaxContactsPerPacket = 36;
+    static constexpr double EraserMillimetres = 10.0;
+
+    explicit EventTranslator(const InputDevice& device);
+
+    // Takes one event; the SYN_REPORT that ends a frame gives the frame's
+    // packets. After a SYN_DROPPED the events up to the next SYN_REPORT are
+    // dropped, and the state is that of the last whole frame.
+    std::vector<Packet> feed(const InputDevice::Event& event);
+    // Lifts every contact still down and takes the pen out of range.
+    std::vector<Packet> finish();
+    bool anythingDown() const;
+
+private:
+    struct Contact
+    {
+        int32_t x = 0;
+        int32_t y = 0;
+        int32_t major = 0;
+        int32_t trackingId = -1;
+    };
+
+    // What the device has reported so far, as a reader of its events knows it.
+    struct State
+    {
+        std::map<uint16_t, bool> keys;
+        std::map<uint16_t, int32_t> values;
+        std::vector<Contact> slots;
+        int slot = 0;
+        // Unslotted devices: the contacts of the frame so far, and the values
+        // of the one being reported.
+        std::vector<Contact> reported;
+        Contact current;
+
+        bool key(uint16_t code) const;
+        int32_t value(uint16_t code) const;
+    };
+
+    // A contact as the board reports it.
+    struct BoardContact
+    {
+        int id = 0;
+        bool down = false;
+        uint16_t x = 0;
+        uint16_t y = 0;
+        uint16_t size = 0;
+    };
+
+    // A contact of the device that is down, with its board id.
+    struct Held
+    {
+        Contact contact;
+        int id = 0;
+    };
+
+    void apply(const InputDevice::Event& event);
+    std::vector<Packet> frame();
+    std::vector<Contact> contactsNow() const;
+    // Matches the device's contacts now to those held, giving ids to new
+    // ones; returns the board contacts of the frame, lifts included.
+    std::vector<BoardContact> trackContacts(const std::vector<Contact>& now);
+    int newId();
+    BoardContact boardContact(const Contact& contact, int id, bool down) const;
+    void penPackets(std::vector<Packet>& packets);
+    static void appendTouchPackets(std::vector<Packet>& packets,
+                                   const std::vector<BoardContact>& contacts);
+
+    InputDevice::TouchProtocol m_protocol;
+    bool m_hasPen = false;
+    // ABS_MT_TOUCH_MAJOR, or ABS_MT_WIDTH_MAJOR where the device has only that.
+    uint16_t m_majorCode = 0;
+    InputDevice::Axis m_touchX, m_touchY, m_penX, m_penY;
+    // Board units of size per unit of the major axis.
+    double m_sizeScale = 0;
+    uint16_t m_eraserWidth = 0;
+    uint16_t m_eraserHeight = 0;
+
+    State m_state;
+    State m_frame;
+    bool m_dropping = false;
+
+    std::vector<Held> m_held;
+    std::array<bool, MaxContactId + 1> m_idTaken{};
+    int m_lastId = MaxContactId;
+    // Where the pen and the eraser end were last, and what they did.
+    bool m_penInRange = false;
+    bool m_penTip = false;
+    uint16_t m_penX16 = 0, m_penY16 = 0;
+    bool m_eraserDown = false;
+    uint16_t m_eraserX = 0, m_eraserY = 0;
+};
