@@ -113,9 +113,10 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
     }
     switch (event.code) {
     case SynMtReport:
-        if (!m_dropping && m_protocol == Protocol::Unslotted) {
+        if (!m_dropping && m_protocol == Protocol::Unslotted && m_state.currentHasValues) {
             m_state.reported.push_back(m_state.current);
             m_state.current.trackingId = -1;
+            m_state.currentHasValues = false;
         }
         return {};
     case SynDropped:
@@ -166,6 +167,7 @@ void EventTranslator::apply(const InputDevice::Event& event)
     case AbsMtTrackingId:
         if (!contact)
             return;
+        m_state.currentHasValues = m_protocol == Protocol::Unslotted;
         if (event.code == AbsMtPositionX)
             contact->x = event.value;
         else if (event.code == AbsMtPositionY)

@@ -53,6 +53,9 @@ private:
         // of the one being reported.
         std::vector<Contact> reported;
         Contact current;
+        // Whether the one being reported has values: an empty SYN_MT_REPORT
+        // is no contact.
+        bool currentHasValues = false;
 
         bool key(uint16_t code) const;
         int32_t value(uint16_t code) const;
