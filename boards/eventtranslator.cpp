@@ -96,7 +96,7 @@ EventTranslator::EventTranslator(const InputDevice& device)
     m_eraserWidth = eraserExtent(m_penX);
     m_eraserHeight = eraserExtent(m_penY);
     if (m_protocol == Protocol::Slots)
-        m_state.slots.resize(std::size_t(std::min(device.slotCount(), MaxSlots)));
+        m_state.slotContacts.resize(std::size_t(std::min(device.slotCount(), MaxSlots)));
     for (const uint16_t key : device.initialKeys)
         m_state.keys[key] = true;
     for (const auto& [code, value] : device.initialValues)
@@ -154,8 +154,8 @@ void EventTranslator::apply(const InputDevice::Event& event)
             m_state.slot = event.value;
             return;
         }
-        if (m_state.slot >= 0 && std::size_t(m_state.slot) < m_state.slots.size())
-            contact = &m_state.slots[std::size_t(m_state.slot)];
+        if (m_state.slot >= 0 && std::size_t(m_state.slot) < m_state.slotContacts.size())
+            contact = &m_state.slotContacts[std::size_t(m_state.slot)];
     } else if (m_protocol == Protocol::Unslotted) {
         contact = &m_state.current;
     }
@@ -196,10 +196,10 @@ std::vector<EventTranslator::Contact> EventTranslator::contactsNow() const
     std::vector<Contact> now;
     switch (m_protocol) {
     case Protocol::Slots:
-        for (std::size_t slot = 0; slot < m_state.slots.size(); ++slot) {
-            if (m_state.slots[slot].trackingId < 0)
+        for (std::size_t slot = 0; slot < m_state.slotContacts.size(); ++slot) {
+            if (m_state.slotContacts[slot].trackingId < 0)
                 continue;
-            Contact contact = m_state.slots[slot];
+            Contact contact = m_state.slotContacts[slot];
             // A slot's contact is the same while its tracking id is.
             contact.trackingId = int32_t(slot) << 16 ^ (contact.trackingId & 0xFFFF);
             now.push_back(contact);

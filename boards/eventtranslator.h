@@ -47,7 +47,7 @@ private:
     {
         std::map<uint16_t, bool> keys;
         std::map<uint16_t, int32_t> values;
-        std::vector<Contact> slots;
+        std::vector<Contact> slotContacts;
         int slot = 0;
         // Unslotted devices: the contacts of the frame so far, and the values
         // of the one being reported.

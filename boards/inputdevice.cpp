@@ -53,18 +53,18 @@ bool InputDevice::hasPen() const
 
 int InputDevice::slotCount() const
 {
-    const Axis* slots = axis(AbsMtSlot);
-    if (!slots || slots->maximum < slots->minimum)
+    const Axis* slot = axis(AbsMtSlot);
+    if (!slot || slot->maximum < slot->minimum)
         return 0;
-    return int(int64_t(slots->maximum) - slots->minimum + 1);
+    return int(int64_t(slot->maximum) - slot->minimum + 1);
 }
 
 std::string InputDevice::boardDescription() const
 {
-    const int slots = slotCount();
+    const int count = slotCount();
     char tags[64];
     std::snprintf(tags, sizeof tags, "vid<%04x> pid<%04x> xp<%d> xt<%d> hid<", vendor, product,
-                  hasPen() ? 1 : 0, slots > 0 ? slots : SlotsWithoutSlotAxis);
+                  hasPen() ? 1 : 0, count > 0 ? count : SlotsWithoutSlotAxis);
     std::string description = tags;
     for (const char c : name) {
         if (c >= 0x20 && c < 0x7f && c != '<' && c != '>' &&

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Replays real recordings through the visualiser on a 1920x1080 virtual
+# screen with a window manager: the ten-finger recording at its recorded pace
+# as the board of NORVABOARD_SCENARIO, then every other recording ten times
+# faster from a scenario. After each, replaycheck compares a screenshot with
+# the recording's translated frames.
+# Usage: test_recording.sh <visualview> <replaycheck> <recordings folder>
+set -euo pipefail
+
+program=${1:?usage: test_recording.sh <visualview> <replaycheck> <recordings folder>}
+check=${2:?}
+recordings=${3:?}
+skip=77
+
+if ! command -v Xvfb >/dev/null; then
+    echo "SKIP: Xvfb is not installed (Debian package xvfb)"
+    exit $skip
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    local status=$?
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
+    if [ $status -eq 0 ]; then
+        rm -rf "$work"
+    else
+        echo "screenshots and output kept in $work" >&2
+    fi
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Polls a condition (a shell command) for up to $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.5
+    done
+}
+
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# Qt warns on standard error without a runtime folder of its own.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_for 10 wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
+
+# Plays what NORVABOARD_SCENARIO names and waits until the screen shows the
+# recording $1 drawn, with nothing left of its markers; then Escape ends the
+# program.
+replay() {
+    local recording=$1 seconds=$2 name
+    name=$(basename "$recording")
+    "$program" >"$work/$name.stdout" 2>"$work/$name.stderr" &
+    local pid=$!
+    pids+=($pid)
+    local window
+    window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$pid" | head -n1) ||
+        fail "no window of visualview appeared"
+    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+    # Off with the help text: the strokes are checked on a white background.
+    xdotool key h
+    drawn() {
+        import -window root "$work/$name.png" &&
+            "$check" "$work/$name.png" "$recording" >"$work/$name.check"
+    }
+    wait_for "$seconds" drawn ||
+        fail "$name is not drawn as recorded: $(cat "$work/$name.check")"
+    echo "$name: $(cat "$work/$name.check")"
+    xdotool key Escape
+    local status=0
+    wait "$pid" || status=$?
+    [ $status -eq 0 ] || fail "visualview exited with status $status: $(cat "$work/$name.stderr")"
+    [ ! -s "$work/$name.stderr" ] || fail "messages on standard error: $(cat "$work/$name.stderr")"
+}
+
+# The recording alone is the board, described by the device.
+ten_fingers=$recordings/touch-display-22in-10-fingers.events
+NORVABOARD_SCENARIO=$ten_fingers replay "$ten_fingers" 60
+grep -qx 'Found device that supports up to 0 pens & 10 touches.' \
+    "$work/touch-display-22in-10-fingers.events.stdout" ||
+    fail "unexpected standard output: $(cat "$work/touch-display-22in-10-fingers.events.stdout")"
+
+for recording in "$recordings"/*.evemu "$recordings"/*.events; do
+    [ "$recording" != "$ten_fingers" ] || continue
+    cat >"$work/scenario" <<EOF
+board 1 hid<REPLAY> vid<1f2e> pid<0042> xp<1> xt<10>
+wait callback 1
+wait 700
+play $recording 10
+EOF
+    NORVABOARD_SCENARIO=$work/scenario replay "$recording" 30
+done
