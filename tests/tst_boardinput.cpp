@@ -1,0 +1,376 @@
+// Recordings read into events and translated into board packets: what real
+// files hold, malformed ones, device kinds and descriptions, and each touch
+// protocol, pens and erasers, checked through the system's own decoders.
+
+#include "boardpackets.h"
+#include "eventtranslator.h"
+#include "recording.h"
+
+#include <QDir>
+#include <QTest>
+
+namespace {
+
+using Packets = std::vector<EventTranslator::Packet>;
+
+// The B: line of the keys a device has.
+std::string keys(std::initializer_list<int> codes)
+{
+    std::vector<int> mask(InputCode::KeyMax / 8 + 1, 0);
+    for (const int code : codes)
+        mask[std::size_t(code / 8)] |= 1 << (code % 8);
+    std::string line = "B: 01";
+    for (const int byte : mask)
+        line += QStringLiteral(" %1").arg(byte, 2, 16, QLatin1Char('0')).toStdString();
+    return line + "\n";
+}
+
+// A two-finger type B screen with slots, the size in the same units as x.
+const std::string SlotsDevice = "N: Slots\n"
+                                "I: 0003 1234 5678 0001\n"
+                                "P: 02\n" +
+                                keys({InputCode::BtnTouch}) +
+                                "A: 00 0 1000 0 0\n"
+                                "A: 01 0 1000 0 0\n"
+                                "A: 2f 0 1 0 0\n"
+                                "A: 30 0 1000 0 0\n"
+                                "A: 35 0 1000 0 0\n"
+                                "A: 36 0 1000 0 0\n"
+                                "A: 39 0 65535 0 0\n";
+
+Recording read(const std::string& text)
+{
+    return Recording::parse(text, "test.events");
+}
+
+// Frames as "E:" lines, one event a line: "<type> <code> <value>".
+std::string events(const QStringList& lines)
+{
+    std::string text;
+    for (const QString& line : lines)
+        text += "E: 0.000100 " + line.toStdString() + "\n";
+    return text;
+}
+
+Packets translate(const Recording& recording)
+{
+    EventTranslator translator(recording.device);
+    Packets packets;
+    for (const InputDevice::Event& event : recording.events) {
+        const Packets frame = translator.feed(event);
+        packets.insert(packets.end(), frame.begin(), frame.end());
+    }
+    return packets;
+}
+
+QByteArray bytes(const EventTranslator::Packet& packet)
+{
+    return QByteArray(reinterpret_cast<const char*>(packet.data()), int(packet.size()));
+}
+
+NorvaHardware::TouchEvent touches(const EventTranslator::Packet& packet)
+{
+    return BoardPackets::classify(bytes(packet)) == BoardPackets::Kind::Touch
+               ? BoardPackets::decodeTouch(bytes(packet))
+               : NorvaHardware::TouchEvent();
+}
+
+} // namespace
+
+class TestBoardInput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsWhatRealFilesHold();
+    void malformedLinesAreReportedAndTheRestKept();
+    void deviceKindsAndDescriptions_data();
+    void deviceKindsAndDescriptions();
+    void slotsKeepIdsAndSplitLongPackets();
+    void unslottedContactsFollowTheNearest();
+    void singleTouchAndDroppedEvents();
+    void penHoverButtonsAndEraser();
+};
+
+void TestBoardInput::readsWhatRealFilesHold()
+{
+    // Resolutions from the '#' header where the A: lines lack them; decimal
+    // values with leading zeros; comments after events; a pen that is in
+    // range when the recording starts releases its tool first.
+    const Recording r = read("# EVEMU 1.1\n"
+                             "#   Event type 3 (EV_ABS)\n"
+                             "#     Event code 0 (ABS_X)\n"
+                             "#       Resolution 200\n"
+                             "#     Event code 1 (ABS_Y)\n"
+                             "#       Resolution 100\n"
+                             "N: Pen\nI: 0003 056a 00c6 0100\n" +
+                             keys({InputCode::BtnToolPen}) +
+                             "A: 00 0 1000 4 0\nA: 01 -50 50 4 0 7\n"
+                             "E: 12.000005 0003 0001 -012\t# EV_ABS / ABS_Y -12\n"
+                             "E: 12.5 0001 0140 0000 # EV_KEY / BTN_TOOL_PEN 0\n");
+    QVERIFY(r.diagnostics.empty());
+    QCOMPARE(r.device.axis(0)->resolution, 200);
+    QCOMPARE(r.device.axis(1)->resolution, 7);
+    QCOMPARE(r.device.axis(1)->minimum, -50);
+    QCOMPARE(r.events.size(), std::size_t(2));
+    QCOMPARE(r.events[0].value, -12);
+    QCOMPARE(r.events[0].time, 12000005);
+    QCOMPARE(r.events[1].time, 12500000);
+    QCOMPARE(r.events[1].line, 13);
+    QVERIFY(r.device.initialKeys.count(InputCode::BtnToolPen));
+    QVERIFY(r.device.hasPen());
+
+    // A .desc file beside the events, as for type A recordings.
+    QCOMPARE(Recording::descriptionPath("/a.b/old.events"), std::string("/a.b/old.desc"));
+    QCOMPARE(Recording::descriptionPath("/a.b/old"), std::string("/a.b/old.desc"));
+    QVERIFY(Recording::isRecording("N: x\n") && Recording::isRecording("# EVEMU 1.3\n"));
+    QVERIFY(!Recording::isRecording("board 1 hid<A>\n# N: x\n"));
+}
+
+void TestBoardInput::malformedLinesAreReportedAndTheRestKept()
+{
+    const Recording r = Recording::parse(SlotsDevice + "E: 0.1 0003 0035 0x10\n"
+                                                       "E: 0.1 0003 0034 5\n"
+                                                       "what is this\n"
+                                                       "E: 0.1 0003 0035 500\n"
+                                                       "A: 36 9 1 0 0\n"
+                                                       "E: 0.1 0000 0000 0\n",
+                                         "bad.events");
+    QStringList messages;
+    for (const Recording::Diagnostic& d : r.diagnostics)
+        messages << QString::fromStdString(d.text());
+    QCOMPARE(messages, (QStringList{"bad.events:12: '0x10' is not a 32-bit whole number",
+                                    "bad.events:13: axis 0x34 is not described (its events are "
+                                    "left out)",
+                                    "bad.events:14: not a line of a recording: 'what is this'",
+                                    "bad.events:16: axis 0x36 has its minimum above its maximum"}));
+    QCOMPARE(r.events.size(), std::size_t(2));
+
+    const Recording early = read("E: 0.1 0003 0035 1\nE: 0.2 0003 0035 1\nN: late\n");
+    QCOMPARE(early.diagnostics.size(), std::size_t(1));
+    QVERIFY(early.diagnostics[0].message.find("before the device description") !=
+            std::string::npos);
+    QVERIFY(early.events.empty());
+
+    // A flood of bad lines is counted, not listed.
+    const Recording flood = read(std::string(100, '\n') + std::string(50, '?') + "\n" + [] {
+        std::string lines;
+        for (int i = 0; i < 30; ++i)
+            lines += "X: bad\n";
+        return lines;
+    }());
+    QCOMPARE(flood.diagnostics.size(), Recording::MaxDiagnostics + 1);
+    QCOMPARE(flood.diagnostics.back().message, std::string("11 more problems not listed"));
+
+    const Recording missing = Recording::load("/nonexistent/recording.events");
+    QCOMPARE(missing.diagnostics.size(), std::size_t(1));
+    QCOMPARE(missing.diagnostics[0].text(),
+             std::string("/nonexistent/recording.events:0: cannot read the recording"));
+}
+
+void TestBoardInput::deviceKindsAndDescriptions_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<QString>("description");
+    using P = InputDevice::TouchProtocol;
+    QTest::newRow("slots") << "touch-display-22in-10-fingers.events" << int(P::Slots) << true
+                           << "vid<056a> pid<005d> xp<0> xt<10> hid<Wacom DTH2242 Finger>";
+    QTest::newRow("five slots, a name beyond ASCII")
+        << "canvas-27in-touch-5-fingers.evemu" << int(P::Slots) << true
+        << "vid<2575> pid<0204> xp<0> xt<5> hid<Advanced Silicon S.A. CoolTouch System>";
+    QTest::newRow("type A from its .desc")
+        << "old-touchscreen-type-a-2-fingers.events" << int(P::Unslotted) << false
+        << "vid<1b96> pid<0001> xp<0> xt<10> hid<N-Trig MultiTouch>";
+    QTest::newRow("pen") << "pen-display-22in-pen-eraser-buttons.events" << int(P::None) << true
+                         << "vid<056a> pid<005b> xp<1> xt<10> hid<Wacom Cintiq 22HDT Pen>";
+}
+
+void TestBoardInput::deviceKindsAndDescriptions()
+{
+    QFETCH(QString, file);
+    QFETCH(int, protocol);
+    QFETCH(bool, direct);
+    QFETCH(QString, description);
+    const Recording r = Recording::load(QDir(RECORDINGS).filePath(file).toStdString());
+    QVERIFY(r.diagnostics.empty());
+    QCOMPARE(int(r.device.touchProtocol()), protocol);
+    QCOMPARE(r.device.isDirect(), direct);
+    QVERIFY(r.device.isBoard());
+    QCOMPARE(QString::fromStdString(r.device.boardDescription()), description);
+    // The board's own reading of its description.
+    const NorvaHardware::DeviceInfo info =
+        BoardPackets::parseDescription(r.device.boardDescription().c_str());
+    QCOMPARE(info.vid, int(r.device.vendor));
+    QCOMPARE(info.xp, r.device.hasPen() ? 1 : 0);
+
+    // Angle brackets in a name cannot make a tag; keys alone make no board.
+    InputDevice odd = r.device;
+    odd.name = "xt<99> <hid>";
+    QVERIFY(odd.boardDescription().find("xt<99>") == std::string::npos);
+    QCOMPARE(BoardPackets::parseDescription(odd.boardDescription().c_str()).xt,
+             r.device.slotCount() > 0 ? r.device.slotCount() : 10);
+    InputDevice keyboard;
+    keyboard.enable(InputCode::EvKey, InputCode::BtnTouch);
+    QVERIFY(!keyboard.isBoard());
+}
+
+void TestBoardInput::slotsKeepIdsAndSplitLongPackets()
+{
+    // Finger 1 down with a size, finger 2 joins, finger 1 lifts and a new
+    // one takes its slot in the same frame: a new id, never the lifted one.
+    const Recording r =
+        read(SlotsDevice +
+             events({"0003 0039 7", "0003 0035 500", "0003 0036 1000", "0003 0030 100",
+                     "0000 0000 0", "0003 002f 1", "0003 0039 8", "0003 0035 0", "0003 0036 0",
+                     "0000 0000 0", "0003 002f 0", "0003 0039 9", "0000 0000 0"}));
+    const Packets packets = translate(r);
+    QCOMPARE(packets.size(), std::size_t(3));
+    const NorvaHardware::TouchEvent first = touches(packets[0]);
+    QCOMPARE(first.size(), 1);
+    QVERIFY(first[0].down);
+    QCOMPARE(first[0].x, 16384);
+    QCOMPARE(first[0].y, 32767);
+    // Half of 100 units on a 1000-unit axis: 50 / 1000 of the screen.
+    QCOMPARE(first[0].size, 1638);
+    const NorvaHardware::TouchEvent second = touches(packets[1]);
+    QCOMPARE(second.size(), 2);
+    QCOMPARE(second[0].id, first[0].id);
+    QVERIFY(second[1].id != first[0].id && second[1].down);
+    const NorvaHardware::TouchEvent third = touches(packets[2]);
+    QCOMPARE(third.size(), 3);
+    QSet<int> ids;
+    for (const NorvaHardware::TouchContact& c : third)
+        ids.insert(c.id);
+    QCOMPARE(ids.size(), 3);
+    QVERIFY(!third[2].down && third[2].id == first[0].id && third[2].x == 16384);
+
+    // Forty fingers at once: packets of at most 36 contacts, each a whole
+    // board packet; the resolutions convert the size into x units.
+    Recording many = read(SlotsDevice);
+    many.device.axes[InputCode::AbsMtSlot].maximum = 39;
+    many.device.axes[InputCode::AbsMtPositionX].resolution = 10;
+    many.device.axes[InputCode::AbsMtTouchMajor].resolution = 5;
+    QStringList lines;
+    for (int slot = 0; slot < 40; ++slot)
+        lines << QStringLiteral("0003 002f %1").arg(slot)
+              << QStringLiteral("0003 0039 %1").arg(slot) << "0003 0030 100";
+    many.events = read(SlotsDevice + events(lines << "0000 0000 0")).events;
+    const Packets split = translate(many);
+    QCOMPARE(split.size(), std::size_t(2));
+    QCOMPARE(split[0].size(), std::size_t(254));
+    QCOMPARE(split[0][0], uint8_t(254));
+    QCOMPARE(touches(split[1]).size(), 4);
+    QCOMPARE(touches(split[1])[0].size, 3277);
+}
+
+void TestBoardInput::unslottedContactsFollowTheNearest()
+{
+    const std::string device = "N: A\nI: 0003 1b96 0001 0000\n"
+                               "A: 35 0 1000 0 0\nA: 36 0 1000 0 0\n";
+    const auto contact = [](int x, int y) {
+        return QStringList{QStringLiteral("0003 0035 %1").arg(x),
+                           QStringLiteral("0003 0036 %1").arg(y), "0000 0002 0"};
+    };
+    // Two fingers, reported in the other order in the next frame; one lifts,
+    // a new one comes far away, then an empty report lifts them all.
+    const Recording r =
+        read(device +
+             events(contact(100, 100) + contact(900, 900) + QStringList{"0000 0000 0"} +
+                    contact(890, 880) + contact(110, 120) + QStringList{"0000 0000 0"} +
+                    contact(120, 130) + QStringList{"0000 0000 0"} + contact(120, 130) +
+                    contact(500, 0) + QStringList{"0000 0000 0", "0000 0002 0", "0000 0000 0"}));
+    const Packets packets = translate(r);
+    QCOMPARE(packets.size(), std::size_t(5));
+    const NorvaHardware::TouchEvent f1 = touches(packets[0]), f2 = touches(packets[1]),
+                                    f3 = touches(packets[2]), f4 = touches(packets[3]),
+                                    f5 = touches(packets[4]);
+    const int a = f1[0].id, b = f1[1].id;
+    QVERIFY(a != b);
+    QCOMPARE(f2[0].id, b);
+    QCOMPARE(f2[1].id, a);
+    QCOMPARE(f3.size(), 2);
+    QVERIFY(f3[0].id == a && f3[0].down && f3[1].id == b && !f3[1].down);
+    QCOMPARE(f4.size(), 2);
+    QVERIFY(f4[1].id != a && f4[1].id != b && f4[1].down);
+    QCOMPARE(f5.size(), 2);
+    QVERIFY(!f5[0].down && !f5[1].down);
+}
+
+void TestBoardInput::singleTouchAndDroppedEvents()
+{
+    // A single-touch screen: BTN_TOUCH with ABS_X and ABS_Y, no size.
+    const std::string device = "N: One\nI: 0003 0001 0002 0000\n" + keys({InputCode::BtnTouch}) +
+                               "A: 00 100 1100 0 0\nA: 01 0 500 0 0\n";
+    QCOMPARE(read(device).device.touchProtocol(), InputDevice::TouchProtocol::Single);
+    // Down at 600; a frame cut short by SYN_DROPPED changes nothing, and the
+    // next frame moves on from the last whole one.
+    const Recording r =
+        read(device +
+             events({"0003 0000 600", "0003 0001 250", "0001 014a 1", "0000 0000 0",
+                     "0003 0000 1100", "0000 0003 0", "0003 0001 0", "0001 014a 0", "0000 0000 0",
+                     "0003 0001 500", "0000 0000 0", "0001 014a 0", "0000 0000 0"}));
+    const Packets packets = translate(r);
+    QCOMPARE(packets.size(), std::size_t(3));
+    const NorvaHardware::TouchContact down = touches(packets[0]).at(0);
+    QVERIFY(down.down && down.x == 16384 && down.y == 16384 && down.size == 0);
+    const NorvaHardware::TouchContact moved = touches(packets[1]).at(0);
+    QVERIFY(moved.down && moved.id == down.id && moved.x == 16384 && moved.y == 32767);
+    const NorvaHardware::TouchContact up = touches(packets[2]).at(0);
+    QVERIFY(!up.down && up.id == down.id);
+}
+
+void TestBoardInput::penHoverButtonsAndEraser()
+{
+    const std::string device =
+        "N: Pen\nI: 0003 056a 0001 0000\n" +
+        keys({InputCode::BtnToolPen, InputCode::BtnToolRubber, InputCode::BtnTouch,
+              InputCode::BtnStylus, InputCode::BtnStylus2}) +
+        "A: 00 0 59674 4 0 100\nA: 01 0 33566 4 0 100\n";
+    const auto pen = [](const EventTranslator::Packet& p) {
+        return BoardPackets::decodePen(bytes(p));
+    };
+    const Recording r =
+        read(device + events({"0003 0000 29837", "0003 0001 0",     "0001 0140 1", "0000 0000 0",
+                              "0001 014b 1",     "0000 0000 0",     "0001 014a 1", "0001 014c 1",
+                              "0000 0000 0",     "0003 0000 59674", "0001 0140 0", "0001 014a 0",
+                              "0001 014b 0",     "0001 014c 0",     "0000 0000 0", "0001 0141 1",
+                              "0001 014a 1",     "0000 0000 0",     "0001 014a 0", "0000 0000 0",
+                              "0001 0141 0",     "0000 0000 0"}));
+    const Packets packets = translate(r);
+    QCOMPARE(packets.size(), std::size_t(6));
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(BoardPackets::classify(bytes(packets[std::size_t(i)])), BoardPackets::Kind::Pen);
+    // Hover, a button in hover, the tip with both buttons, out of range
+    // where it last was.
+    QVERIFY(!pen(packets[0]).tip && !pen(packets[0]).button && pen(packets[0]).x == 16384);
+    QVERIFY(!pen(packets[1]).tip && pen(packets[1]).button);
+    QVERIFY(pen(packets[2]).tip && pen(packets[2]).button && pen(packets[2]).statusBit2);
+    QVERIFY(!pen(packets[3]).tip && !pen(packets[3]).button && pen(packets[3]).x == 16384);
+    // The eraser end touches and lifts: 10 mm at 100 units a millimetre.
+    const NorvaHardware::EraseEvent erasing = BoardPackets::decodeErase(bytes(packets[4]));
+    QCOMPARE(erasing.size(), 1);
+    QVERIFY(erasing[0].down && erasing[0].x == 32767);
+    QCOMPARE(erasing[0].width, 549);
+    QCOMPARE(erasing[0].height, 976);
+    QVERIFY(!BoardPackets::decodeErase(bytes(packets[5]))[0].down);
+
+    // Without resolutions the eraser is a hundredth of the screen; a
+    // recording that ends with the pen down is lifted at the end.
+    Recording plain = read(device + events({"0001 0140 1", "0001 014a 1", "0000 0000 0",
+                                            "0001 0140 0", "0001 0141 1", "0000 0000 0"}));
+    plain.device.axes[InputCode::AbsX].resolution = 0;
+    EventTranslator translator(plain.device);
+    for (const InputDevice::Event& event : plain.events)
+        translator.feed(event);
+    QVERIFY(translator.anythingDown());
+    const Packets end = translator.finish();
+    QCOMPARE(end.size(), std::size_t(1));
+    const NorvaHardware::EraseEvent lifted = BoardPackets::decodeErase(bytes(end[0]));
+    QVERIFY(!lifted[0].down && lifted[0].width == 328);
+    QVERIFY(!translator.anythingDown());
+}
+
+QTEST_MAIN(TestBoardInput)
+#include "tst_boardinput.moc"
