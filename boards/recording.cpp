@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -307,11 +308,10 @@ void Reader::event(std::string_view text)
 bool readFile(const std::string& path, std::string& text)
 {
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream contents;
-    if (!file || !(contents << file.rdbuf()))
+    if (!file)
         return false;
-    text = contents.str();
-    return true;
+    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
 }
 
 } // namespace

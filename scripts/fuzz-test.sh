@@ -12,10 +12,11 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build_dir=${BUILD_DIR:-$root/build}-fuzz
 seconds=${FUZZ_SECONDS:-60}
-targets=(boardpackets description scenario)
+targets=(boardpackets description scenario recording)
 # The longest input per target: a touch packet split in three (75 contacts,
-# prefixed), the whole 1128-byte device record, a scenario of some 100 lines.
-declare -A max_len=([boardpackets]=600 [description]=1200 [scenario]=4096)
+# prefixed), the whole 1128-byte device record, a scenario of some 100 lines,
+# a recording of some 100 lines.
+declare -A max_len=([boardpackets]=600 [description]=1200 [scenario]=4096 [recording]=4096)
 
 # Debug keeps Qt's inline range assertions (QByteArray::at) and the standard
 # library's; -O1 keeps the runs fast enough.
