@@ -101,6 +101,9 @@ int32_t BoardDriver::attach()
         session->boards.push_back(board);
     }
     session->commands = std::move(scenario.commands);
+#ifdef NORVABOARD_LIVE_DEVICES
+    startLiveDevices(*session);
+#endif
     session->player = std::thread(&BoardDriver::play, this, session);
     session->notifier = std::thread(&BoardDriver::notify, this, session);
     m_session = session;
@@ -110,6 +113,9 @@ int32_t BoardDriver::attach()
 void BoardDriver::detach()
 {
     std::vector<std::thread> threads;
+#ifdef NORVABOARD_LIVE_DEVICES
+    std::shared_ptr<LiveDevices> live;
+#endif
     {
         Lock lock(m_mutex);
         const std::shared_ptr<Session> session = std::move(m_session);
@@ -127,7 +133,14 @@ void BoardDriver::detach()
                        [&] { return idle(session->packetInFlight) && idle(session->pnpInFlight); });
         threads.push_back(std::move(session->player));
         threads.push_back(std::move(session->notifier));
+#ifdef NORVABOARD_LIVE_DEVICES
+        live = std::move(session->live);
+#endif
     }
+#ifdef NORVABOARD_LIVE_DEVICES
+    // Its thread may wait for the lock to hand over a packet.
+    live.reset();
+#endif
     for (std::thread& thread : threads) {
         if (thread.get_id() == std::this_thread::get_id()) {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -240,6 +253,23 @@ bool BoardDriver::inject(int32_t device, const uint8_t* bytes, int32_t length)
     m_session->injected.emplace_back(device, std::vector<uint8_t>(bytes, bytes + length));
     m_changed.notify_all();
     return true;
+}
+
+void BoardDriver::sendToSystem(const uint8_t* bytes, int32_t length)
+{
+#ifdef NORVABOARD_LIVE_DEVICES
+    std::shared_ptr<LiveDevices> live;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_session)
+            live = m_session->live;
+    }
+    if (live && bytes && length > 0)
+        live->sendToSystem(bytes, std::size_t(length));
+#else
+    (void)bytes;
+    (void)length;
+#endif
 }
 
 int32_t BoardDriver::openChannel(int32_t device)
@@ -500,6 +530,8 @@ bool BoardDriver::waitFor(Session& session, std::optional<Clock::time_point> dea
             const auto [device, packet] = std::move(session.injected.front());
             session.injected.pop_front();
             deliver(lock, session, device, packet);
+            // A real device that goes waits for its last packets to be sent.
+            m_changed.notify_all();
         } else if (!deadline) {
             m_changed.wait(lock);
         } else if (m_changed.wait_until(lock, *deadline) == std::cv_status::timeout) {
@@ -603,13 +635,94 @@ void BoardDriver::setPlugged(Session& session, int number, bool plugged)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (Board& board : session.boards) {
-        if (board.declared.number != number || board.plugged == plugged)
-            continue;
-        // A board that goes away takes its registrations and contacts with it.
-        board.plugged = plugged;
-        board.callbacks.clear();
-        board.contactsDown.clear();
-        ++session.pnpPending;
-        m_changed.notify_all();
+        if (board.declared.number == number)
+            setPluggedLocked(session, board, plugged);
     }
 }
+
+void BoardDriver::setPluggedLocked(Session& session, Board& board, bool plugged)
+{
+    if (board.plugged == plugged)
+        return;
+    // A board that goes away takes its registrations and contacts with it.
+    board.plugged = plugged;
+    board.callbacks.clear();
+    board.contactsDown.clear();
+    ++session.pnpPending;
+    m_changed.notify_all();
+}
+
+#ifdef NORVABOARD_LIVE_DEVICES
+BoardDriver::Board* BoardDriver::liveBoard(Session& session, const std::string& path)
+{
+    for (Board& board : session.boards) {
+        if (board.livePath == path)
+            return &board;
+    }
+    return nullptr;
+}
+
+void BoardDriver::startLiveDevices(Session& session)
+{
+    const char* devices = std::getenv("NORVABOARD_DEVICES");
+    if (!devices || !*devices)
+        return;
+    const char* grab = std::getenv("NORVABOARD_GRAB");
+    LiveDevices::Sink sink;
+    // A device that comes back is the board it was.
+    sink.plugged = [this, &session](const std::string& path, const std::string& description) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (session.stopping)
+            return;
+        Board* board = liveBoard(session, path);
+        if (!board) {
+            session.boards.emplace_back();
+            board = &session.boards.back();
+            board->livePath = path;
+            board->declared.number = session.nextLiveNumber++;
+        }
+        board->declared.description = description;
+        board->plugged = true;
+        ++session.pnpPending;
+        m_changed.notify_all();
+    };
+    sink.unplugged = [this, &session](const std::string& path) {
+        Lock lock(m_mutex);
+        Board* board = liveBoard(session, path);
+        if (!board)
+            return;
+        const int32_t device = board->declared.device();
+        m_changed.wait(lock, [&] {
+            return session.stopping ||
+                   std::none_of(session.injected.begin(), session.injected.end(),
+                                [&](const auto& packet) { return packet.first == device; });
+        });
+        setPluggedLocked(session, *board, false);
+    };
+    sink.packets = [this, &session](const std::string& path,
+                                    const std::vector<EventTranslator::Packet>& packets,
+                                    bool down) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Board* board = liveBoard(session, path);
+        if (session.stopping || !board || !board->plugged)
+            return;
+        if (down)
+            board->contactsDown.insert(RecordedKey);
+        else
+            board->contactsDown.erase(RecordedKey);
+        for (const EventTranslator::Packet& packet : packets)
+            session.injected.emplace_back(board->declared.device(), packet);
+        m_changed.notify_all();
+    };
+    session.live =
+        std::make_shared<LiveDevices>(devices, !grab || std::string(grab) != "0", std::move(sink));
+    for (const auto& [path, description] : session.live->boards()) {
+        Board board;
+        board.livePath = path;
+        board.declared.number = session.nextLiveNumber++;
+        board.declared.description = description;
+        session.boards.push_back(board);
+    }
+    session.live->start();
+}
+#endif

@@ -5,6 +5,10 @@
 #include "recording.h"
 #include "scenario.h"
 
+#ifdef NORVABOARD_LIVE_DEVICES
+#include "livedevices.h"
+#endif
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,8 +23,9 @@
 #include <vector>
 
 // The driver behind the entry points. An attachment starts a session: the
-// boards of the scenario or recording, a player thread that sends their
-// packets and a notifier thread that calls the plug-and-play callbacks.
+// boards of the scenario or recording and, on Linux, of real devices; a
+// player thread that sends their packets and a notifier thread that calls
+// the plug-and-play callbacks.
 class BoardDriver
 {
 public:
@@ -49,6 +54,8 @@ public:
         bool hidCoordinateReportMode = false;
         // Pens with the tip down, touch and eraser contacts that are down.
         std::set<int> contactsDown;
+        // The device node of a real device's board.
+        std::string livePath;
     };
 
     BoardDriver() = default;
@@ -88,6 +95,9 @@ public:
 
     // Sends a packet from the board, after the packets already queued.
     bool inject(int32_t device, const uint8_t* bytes, int32_t length);
+    // Hands a packet of contacts back to the desktop, where real devices are
+    // grabbed.
+    void sendToSystem(const uint8_t* bytes, int32_t length);
 
     int32_t openChannel(int32_t device);
     void closeChannel(int32_t device, int32_t channel);
@@ -138,6 +148,12 @@ private:
         Invocation pnpInFlight;
         std::thread player;
         std::thread notifier;
+#ifdef NORVABOARD_LIVE_DEVICES
+        std::shared_ptr<LiveDevices> live;
+        // Real devices' boards are numbered from here, apart from the
+        // scenario's 1 to 999.
+        int nextLiveNumber = 1000;
+#endif
     };
 
     using Clock = std::chrono::steady_clock;
@@ -167,6 +183,12 @@ private:
                    const std::vector<std::vector<uint8_t>>& packets, bool down);
     void noteContacts(Session& session, const Scenario::Command& command);
     void setPlugged(Session& session, int number, bool plugged);
+    void setPluggedLocked(Session& session, Board& board, bool plugged);
+#ifdef NORVABOARD_LIVE_DEVICES
+    // Opens the devices NORVABOARD_DEVICES names, as boards of the session.
+    void startLiveDevices(Session& session);
+    Board* liveBoard(Session& session, const std::string& path);
+#endif
     void joinRetired();
 
     std::mutex m_mutex;

@@ -361,6 +361,7 @@ NORVA_EXPORT void NORVA_API norvaSendTouchPacketToSystem(int32_t device, uint8_t
                                                          const uint8_t* bytes)
 {
     log(Line("norvaSendTouchPacketToSystem").arg(device).arg(length).bytes(bytes, length));
+    driver.sendToSystem(bytes, length);
 }
 
 NORVA_EXPORT void NORVA_API norvaReverseButtons(int32_t device, int32_t reversed)

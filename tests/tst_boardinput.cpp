@@ -3,11 +3,16 @@
 // protocol, pens and erasers, checked through the system's own decoders.
 
 #include "boardpackets.h"
+#include "directorywatcher.h"
 #include "eventtranslator.h"
 #include "recording.h"
+#include "systemtouch.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <poll.h>
 
 namespace {
 
@@ -90,6 +95,8 @@ private slots:
     void unslottedContactsFollowTheNearest();
     void singleTouchAndDroppedEvents();
     void penHoverButtonsAndEraser();
+    void contactsHandedBackToTheDesktop();
+    void watcherSeesNodesComeAndGo();
 };
 
 void TestBoardInput::readsWhatRealFilesHold()
@@ -370,6 +377,91 @@ void TestBoardInput::penHoverButtonsAndEraser()
     const NorvaHardware::EraseEvent lifted = BoardPackets::decodeErase(bytes(end[0]));
     QVERIFY(!lifted[0].down && lifted[0].width == 328);
     QVERIFY(!translator.anythingDown());
+}
+
+void TestBoardInput::contactsHandedBackToTheDesktop()
+{
+    const InputDevice device = SystemTouch::device();
+    QVERIFY(device.isDirect());
+    QCOMPARE(device.touchProtocol(), InputDevice::TouchProtocol::Slots);
+    QCOMPARE(device.slotCount(), SystemTouch::Slots);
+
+    SystemTouch touch;
+    const auto events = [&](const QByteArray& hex) {
+        const QByteArray packet = QByteArray::fromHex(hex);
+        QStringList lines;
+        for (const InputDevice::Event& e : touch.events(
+                 reinterpret_cast<const uint8_t*>(packet.data()), std::size_t(packet.size())))
+            lines << QStringLiteral("%1 %2 %3").arg(e.type).arg(e.code, 2, 16).arg(e.value);
+        return lines.join(", ");
+    };
+    // Two touches down (one beyond the screen), the first lifts, a pen
+    // comes and takes the free slot, then everything lifts.
+    QCOMPARE(events("1045"
+                    "83640000020000"
+                    "85ffff90010000"),
+             QString("3 2f 0, 3 39 0, 3 35 100, 3 36 512, 3 2f 1, 3 39 1, 3 35 32767, 3 36 400, "
+                     "3  0 100, 3  1 512, 1 14a 1, 0  0 0"));
+    QCOMPARE(events("0945"
+                    "03640000020000"),
+             QString("3 2f 0, 3 35 100, 3 36 512, 3 39 -1, 3  0 32767, 3  1 400, 0  0 0"));
+    QCOMPARE(events("0921"
+                    "81"
+                    "0a000b000000"),
+             QString("3 2f 0, 3 39 2, 3 35 10, 3 36 11, 3  0 32767, 3  1 400, 0  0 0"));
+    QCOMPARE(events("1045"
+                    "05ffff90010000"
+                    "07000000000000"),
+             QString("3 2f 1, 3 35 32767, 3 36 400, 3 39 -1, 3  0 10, 3  1 11, 0  0 0"));
+    QCOMPARE(events("0921"
+                    "01"
+                    "0a000b000000"),
+             QString("3 2f 0, 3 35 10, 3 36 11, 3 39 -1, 1 14a 0, 0  0 0"));
+    // Packets of other kinds, or cut short, give nothing.
+    QCOMPARE(events("0921"
+                    "81"
+                    "0a00"),
+             QString());
+    QCOMPARE(events("0846"
+                    "810a000b00"),
+             QString());
+}
+
+void TestBoardInput::watcherSeesNodesComeAndGo()
+{
+    QTemporaryDir dir;
+    const auto touch = [&](const QString& name) {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly);
+    };
+    QVERIFY(touch("event1") && touch("mouse0"));
+    DirectoryWatcher watcher(dir.path().toStdString(), "event");
+    QVERIFY(watcher.watching());
+    const std::string folder = dir.path().toStdString();
+    QCOMPARE(watcher.current(), std::vector<std::string>{folder + "/event1"});
+
+    const auto changes = [&] {
+        QStringList seen;
+        pollfd fd{watcher.descriptor(), POLLIN, 0};
+        while (poll(&fd, 1, 5000) > 0) {
+            for (const DirectoryWatcher::Change& change : watcher.changes())
+                seen << QString::fromStdString(change.path.substr(folder.size() + 1)) +
+                            (change.present ? "+" : "-");
+            if (seen.size() >= 2)
+                break;
+        }
+        return seen;
+    };
+    QVERIFY(touch("event7") && touch("mouse1"));
+    QVERIFY(QFile::remove(dir.filePath("event1")));
+    QCOMPARE(changes(), (QStringList{"event7+", "event1-"}));
+    // Permissions that change, as when a node gets its group, count as there.
+    QVERIFY(QFile::setPermissions(dir.filePath("event7"), QFile::ReadOwner));
+    QVERIFY(QFile::rename(dir.filePath("event7"), dir.filePath("moved")));
+    QCOMPARE(changes(), (QStringList{"event7+", "event7-"}));
+
+    DirectoryWatcher missing("/nonexistent", "event");
+    QVERIFY(!missing.watching() && !missing.error().empty());
 }
 
 QTEST_MAIN(TestBoardInput)

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -239,6 +240,7 @@ private slots:
     void notifiesPlugAndPlayFromItsOwnThread();
     void injectsAndReadsSynchronously();
     void logsEveryCall();
+    void playsRecordingsAndReportsDevices();
 
 private:
     void useScenario(const QByteArray& text);
@@ -250,6 +252,7 @@ void TestSimBoard::init()
 {
     qunsetenv("NORVABOARD_SCENARIO");
     qunsetenv("NORVABOARD_LOG");
+    qunsetenv("NORVABOARD_DEVICES");
 }
 
 void TestSimBoard::cleanup()
@@ -291,6 +294,7 @@ end
 repeat
 end
 wait file /tmp/ready 700
+play rec.events 2.5
 )");
     QVERIFY2(scenario.diagnostics.empty(),
              scenario.diagnostics.empty() ? "" : scenario.diagnostics[0].text().c_str());
@@ -306,7 +310,7 @@ wait file /tmp/ready 700
     const auto& c = scenario.commands;
     const std::vector<Op> ops{Op::Wait,   Op::WaitCallback, Op::WaitCallback, Op::Raw,  Op::Pen,
                               Op::Touch,  Op::Eraser,       Op::Touch,        Op::Plug, Op::Unplug,
-                              Op::Repeat, Op::Repeat,       Op::WaitFile};
+                              Op::Repeat, Op::Repeat,       Op::WaitFile,     Op::Play};
     QCOMPARE(c.size(), ops.size());
     for (std::size_t i = 0; i < ops.size(); ++i)
         QVERIFY(c[i].op == ops[i]);
@@ -327,6 +331,9 @@ wait file /tmp/ready 700
     QCOMPARE(c[11].amount, Scenario::Forever);
     QCOMPARE(c[12].path, std::string("/tmp/ready"));
     QCOMPARE(c[12].amount, 700);
+    QCOMPARE(c[13].path, std::string("rec.events"));
+    QCOMPARE(c[13].speed, 2.5);
+    QCOMPARE(c[13].board, 2);
 }
 
 void TestSimBoard::buildsPackets_data()
@@ -401,6 +408,8 @@ end
 wait 5
 repeat
 board 3 hid<C>
+play
+play rec.events 0
 )");
     const std::vector<std::pair<int, std::string>> expected{
         {1, "no board declared yet"},
@@ -425,6 +434,8 @@ board 3 hid<C>
         {20, "end without repeat"},
         {22, "repeat without end"},
         {23, "a board cannot be declared inside a repeat"},
+        {24, "usage: play <recording> [<speed>]"},
+        {25, "speed '0' is not a number from 0.01 to 10000"},
     };
     QCOMPARE(scenario.diagnostics.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -825,6 +836,60 @@ void TestSimBoard::logsEveryCall()
         "norvaDetach()",
         ""};
     QCOMPARE(lines, expected);
+}
+
+void TestSimBoard::playsRecordingsAndReportsDevices()
+{
+    // A recording beside the scenario, played from it by a relative path,
+    // much faster than recorded; its malformed line is reported with the
+    // file and line, and the rest plays: a finger down and up.
+    QFile recording(m_dir.filePath("finger.events"));
+    QVERIFY(recording.open(QIODevice::WriteOnly));
+    recording.write("N: Finger\nI: 0003 0001 0002 0000\n"
+                    "A: 35 0 100 0 0\nA: 36 0 100 0 0\n"
+                    "E: 0.0 0003 0035 100\nE: 0.0 0003 0036 0\nE: 0.0 0000 0002 0\n"
+                    "E: 0.0 0000 0000 0\nE: 9.0 0003 0035 nan\nE: 9.0 0000 0000 0\n");
+    recording.close();
+    useScenario("board 1 hid<ONE>\nwait callback 1\nplay finger.events 1000\n");
+    // Devices that are not there, or not input devices, are left out.
+    qputenv("NORVABOARD_DEVICES", QFile::encodeName("/nonexistent/event0," + recording.fileName()));
+    qputenv("NORVABOARD_GRAB", "0");
+
+    // Standard error, where the library reports, goes to a file meanwhile.
+    QFile errors(m_dir.filePath("stderr.txt"));
+    QVERIFY(errors.open(QIODevice::WriteOnly));
+    std::fflush(stderr);
+    const int saved = dup(2);
+    dup2(errors.handle(), 2);
+    Driver driver;
+    Recorder packets;
+    driver.norvaAttach();
+    const int count = driver.norvaGetDeviceCount();
+    driver.norvaSetCallback(1001, &recordPacket, &packets);
+    QTRY_COMPARE(packets.count(), 2);
+    driver.norvaDetach();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    qunsetenv("NORVABOARD_GRAB");
+
+    QCOMPARE(count, 1);
+    QCOMPARE(packets.bytes(), (QList<QByteArray>{"094580ff7f00000000", "094500ff7f00000000"}));
+    errors.close();
+    QVERIFY(errors.open(QIODevice::ReadOnly));
+    const QStringList lines =
+        QString::fromLocal8Bit(errors.readAll()).split('\n', Qt::SkipEmptyParts);
+    // Without a /dev/input to watch, as here, that is said too.
+    QCOMPARE(lines.size(), QFile::exists("/dev/input") ? 3 : 4);
+    QCOMPARE(lines[0], recording.fileName() + ":9: 'nan' is not a 32-bit whole number");
+    QCOMPARE(lines
+                 .filter("norvaboardex: /nonexistent/event0: cannot open it (No such file or "
+                         "directory)")
+                 .size(),
+             1);
+    QCOMPARE(
+        lines.filter("norvaboardex: " + recording.fileName() + ": not an input device (").size(),
+        1);
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)

@@ -1,0 +1,101 @@
+#include "systemtouch.h"
+
+#include <algorithm>
+
+using namespace InputCode;
+
+namespace {
+
+constexpr uint8_t PenType = 0x21;
+constexpr uint8_t TouchType = 0x45;
+constexpr uint8_t DownBit = 0x80;
+constexpr std::size_t PenPacketSize = 9;
+constexpr std::size_t TouchContactSize = 7;
+constexpr int PenKeys = 128;
+constexpr int32_t MaxTrackingId = 65535;
+
+int32_t word(const uint8_t* bytes)
+{
+    return std::min<int32_t>(bytes[0] | bytes[1] << 8, SystemTouch::Maximum);
+}
+
+} // namespace
+
+InputDevice SystemTouch::device()
+{
+    InputDevice device;
+    device.name = "norvaboardex touchscreen";
+    device.bus = 0x06; // BUS_VIRTUAL
+    device.properties.insert(InputPropDirect);
+    device.enable(EvKey, BtnTouch);
+    const InputDevice::Axis position{0, Maximum, 0, 0, 0};
+    for (const uint16_t code : {AbsX, AbsY, AbsMtPositionX, AbsMtPositionY}) {
+        device.axes[code] = position;
+        device.enable(EvAbs, code);
+    }
+    device.axes[AbsMtSlot] = {0, Slots - 1, 0, 0, 0};
+    device.axes[AbsMtTrackingId] = {0, MaxTrackingId, 0, 0, 0};
+    device.enable(EvAbs, AbsMtSlot);
+    device.enable(EvAbs, AbsMtTrackingId);
+    return device;
+}
+
+std::vector<InputDevice::Event> SystemTouch::events(const uint8_t* bytes, std::size_t length)
+{
+    std::vector<InputDevice::Event> events;
+    if (!bytes || length < 2)
+        return events;
+    if (bytes[1] == PenType && length >= PenPacketSize) {
+        contact(events, {PenKeys + (bytes[2] & 0x7F), bool(bytes[2] & DownBit), word(bytes + 3),
+                         word(bytes + 5)});
+    } else if (bytes[1] == TouchType) {
+        for (std::size_t at = 2; at + TouchContactSize <= length; at += TouchContactSize)
+            contact(events, {bytes[at] & 0x7F, bool(bytes[at] & DownBit), word(bytes + at + 1),
+                             word(bytes + at + 3)});
+    }
+    if (events.empty())
+        return events;
+    // The first contact down is also the single-touch pointer.
+    const bool touching = !m_slots.empty();
+    if (touching) {
+        const auto [x, y] = m_positions[m_slots.begin()->first];
+        events.push_back({0, EvAbs, AbsX, x, 0});
+        events.push_back({0, EvAbs, AbsY, y, 0});
+    }
+    if (touching != m_touching)
+        events.push_back({0, EvKey, BtnTouch, touching ? 1 : 0, 0});
+    m_touching = touching;
+    events.push_back({0, EvSyn, SynReport, 0, 0});
+    return events;
+}
+
+void SystemTouch::contact(std::vector<InputDevice::Event>& events, const Contact& c)
+{
+    auto found = m_slots.find(c.key);
+    if (found == m_slots.end()) {
+        if (!c.down)
+            return;
+        int slot = 0;
+        while (slot < Slots && std::any_of(m_slots.begin(), m_slots.end(),
+                                           [&](const auto& taken) { return taken.second == slot; }))
+            ++slot;
+        // More contacts than slots: the desktop does not get this one.
+        if (slot == Slots)
+            return;
+        found = m_slots.emplace(c.key, slot).first;
+        events.push_back({0, EvAbs, AbsMtSlot, slot, 0});
+        events.push_back({0, EvAbs, AbsMtTrackingId, m_nextTrackingId, 0});
+        m_nextTrackingId = (m_nextTrackingId + 1) % (MaxTrackingId + 1);
+    } else {
+        events.push_back({0, EvAbs, AbsMtSlot, found->second, 0});
+    }
+    events.push_back({0, EvAbs, AbsMtPositionX, c.x, 0});
+    events.push_back({0, EvAbs, AbsMtPositionY, c.y, 0});
+    if (c.down) {
+        m_positions[c.key] = {c.x, c.y};
+    } else {
+        events.push_back({0, EvAbs, AbsMtTrackingId, -1, 0});
+        m_slots.erase(found);
+        m_positions.erase(c.key);
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "inputdevice.h"
+
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+// The touchscreen through which the contacts that the visualiser hands back
+// reach the desktop: its description (multi-touch with slots, board units
+// 0..32767 over the whole screen) and the events that each handed-back
+// packet becomes. Pens handed back are contacts of their own.
+class SystemTouch
+{
+public:
+    static constexpr int Slots = 32;
+    static constexpr int32_t Maximum = 32767;
+
+    static InputDevice device();
+
+    // The events of one packet as the system's touch packets and pen
+    // single-contact packets are laid out; a packet of another kind, or cut
+    // short, gives none.
+    std::vector<InputDevice::Event> events(const uint8_t* bytes, std::size_t length);
+
+private:
+    struct Contact
+    {
+        int key = 0;
+        bool down = false;
+        int32_t x = 0;
+        int32_t y = 0;
+    };
+
+    void contact(std::vector<InputDevice::Event>& events, const Contact& contact);
+
+    // Slots by contact key: touch ids, and 128 + the pen index for pens.
+    std::map<int, int> m_slots;
+    std::map<int, std::pair<int32_t, int32_t>> m_positions;
+    int32_t m_nextTrackingId = 0;
+    bool m_touching = false;
+};
