@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything the tests run with AddressSanitizer and
-# UndefinedBehaviorSanitizer in a folder of its own, the simulated board
+# UndefinedBehaviorSanitizer in a folder of its own, the board library
 # included, and runs the whole test suite; the first report fails the run.
 # Qt is not instrumented: tests/lsan.supp names the leaks that lie entirely
 # inside other libraries and says why.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-compiles the driver side for Windows with Debian's mingw-w64, for
-# x86_64 and i686: the binding, the simulated board and the binding's test
+# x86_64 and i686: the binding, the board library and the binding's test
 # program with its test drivers (no Qt is needed for any of them). On i686 the
 # entry points are __stdcall, so this also checks that every library exports
 # the plain names that GetProcAddress looks up.
@@ -42,5 +42,5 @@ for arch in x86_64 i686; do
             exit 1
         fi
     done
-    echo "Windows $arch: binding, simulated board and test program built; 49 plain exports each"
+    echo "Windows $arch: binding, board library and test program built; 49 plain exports each"
 done

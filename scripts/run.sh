@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian machine and starts the visualiser on
-# the simulated board's demo.
+# the simulated board's demo, or on the boards that NORVABOARD_SCENARIO and
+# NORVABOARD_DEVICES give.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -20,6 +21,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "    xvfb-run -s '-screen 0 1920x1080x24' sh -c 'openbox & bash scripts/run.sh'" >&2
     exit 1
 fi
-# Without a scenario of the user's own, the simulated board plays its demo.
-export NORVABOARD_SCENARIO=${NORVABOARD_SCENARIO-demo}
+# Without a scenario, a recording or real devices of the user's own, the
+# simulated board plays its demo.
+if [ -z "${NORVABOARD_SCENARIO+set}" ] && [ -z "${NORVABOARD_DEVICES+set}" ]; then
+    export NORVABOARD_SCENARIO=demo
+fi
 exec "$program" "$@"
