@@ -26,6 +26,12 @@ constexpr int RecordingStartDelayMs = 700;
 // How often an awaited file is looked for.
 constexpr int FilePollMs = 10;
 
+void printDiagnostics(const Recording& recording)
+{
+    for (const Recording::Diagnostic& diagnostic : recording.diagnostics)
+        std::cerr << diagnostic.text() << std::endl;
+}
+
 bool fileExists(const std::string& path)
 {
     return std::ifstream(path).good();
@@ -88,11 +94,11 @@ int32_t BoardDriver::attach()
     if (m_session)
         return 1;
     m_log.configure();
+    auto session = std::make_shared<Session>();
     std::string folder;
-    Scenario scenario = loadScenario(folder);
+    Scenario scenario = loadScenario(*session, folder);
     for (const Scenario::Diagnostic& diagnostic : scenario.diagnostics)
         std::cerr << diagnostic.text() << std::endl;
-    auto session = std::make_shared<Session>();
     loadRecordings(*session, scenario.commands, folder);
     for (const Scenario::Board& declared : scenario.boards) {
         Board board;
@@ -347,7 +353,7 @@ BoardDriver::Board* BoardDriver::plugged(Session& session, int32_t device)
     return nullptr;
 }
 
-Scenario BoardDriver::loadScenario(std::string& folder)
+Scenario BoardDriver::loadScenario(Session& session, std::string& folder)
 {
     const char* variable = std::getenv("NORVABOARD_SCENARIO");
     const std::string path = variable ? variable : "";
@@ -369,10 +375,13 @@ Scenario BoardDriver::loadScenario(std::string& folder)
     }
     // A recording alone: one board described by the device, which plays
     // the recording once as soon as the visualiser is ready.
+    const auto recording = std::make_shared<const Recording>(Recording::load(path));
+    printDiagnostics(*recording);
+    session.recordings[path] = recording;
     Scenario scenario;
     Scenario::Board board;
     board.number = 1;
-    board.description = Recording::load(path).device.boardDescription();
+    board.description = recording->device.boardDescription();
     scenario.boards.push_back(board);
     Scenario::Command command;
     command.board = board.number;
@@ -404,8 +413,7 @@ void BoardDriver::loadRecordings(Session& session, std::vector<Scenario::Command
         if (recording)
             continue;
         recording = std::make_shared<const Recording>(Recording::load(command.path));
-        for (const Recording::Diagnostic& diagnostic : recording->diagnostics)
-            std::cerr << diagnostic.text() << std::endl;
+        printDiagnostics(*recording);
     }
 }
 

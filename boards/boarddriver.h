@@ -161,9 +161,9 @@ private:
 
     static Board* plugged(Session& session, int32_t device);
     // What NORVABOARD_SCENARIO names: a scenario, the demo, or a recording
-    // played as a board of its own. Sets the folder that paths in the
-    // scenario are relative to.
-    static Scenario loadScenario(std::string& folder);
+    // played as a board of its own, which it reads into the session. Sets
+    // the folder that paths in the scenario are relative to.
+    static Scenario loadScenario(Session& session, std::string& folder);
     // Resolves the paths of the recordings played against the scenario's
     // folder and reads each one once.
     static void loadRecordings(Session& session, std::vector<Scenario::Command>& commands,
