@@ -848,7 +848,7 @@ void TestSimBoard::playsRecordingsAndReportsDevices()
     recording.write("N: Finger\nI: 0003 0001 0002 0000\n"
                     "A: 35 0 100 0 0\nA: 36 0 100 0 0\n"
                     "E: 0.0 0003 0035 100\nE: 0.0 0003 0036 0\nE: 0.0 0000 0002 0\n"
-                    "E: 0.0 0000 0000 0\nE: 9.0 0003 0035 nan\nE: 9.0 0000 0000 0\n");
+                    "E: 0.0 0000 0000 0\nE: 0.2 0003 0035 nan\nE: 0.2 0000 0000 0\n");
     recording.close();
     useScenario("board 1 hid<ONE>\nwait callback 1\nplay finger.events 1000\n");
     // Devices that are not there, or not input devices, are left out.
@@ -868,6 +868,20 @@ void TestSimBoard::playsRecordingsAndReportsDevices()
     driver.norvaSetCallback(1001, &recordPacket, &packets);
     QTRY_COMPARE(packets.count(), 2);
     driver.norvaDetach();
+
+    // The recording alone is a board described by the device, which plays
+    // it once at its own pace after its callback and 700 ms.
+    qunsetenv("NORVABOARD_DEVICES");
+    qputenv("NORVABOARD_SCENARIO", QFile::encodeName(recording.fileName()));
+    Recorder alone;
+    driver.norvaAttach();
+    Record record;
+    const bool enumerated = driver.norvaGetDeviceCount() == 1 &&
+                            driver.norvaEnumDeviceInfo(0, record.bytes) &&
+                            record.field(NorvaRecordDeviceOffset) == 1001;
+    driver.norvaSetCallback(1001, &recordPacket, &alone);
+    QTRY_COMPARE(alone.count(), 2);
+    driver.norvaDetach();
     std::fflush(stderr);
     dup2(saved, 2);
     close(saved);
@@ -875,13 +889,16 @@ void TestSimBoard::playsRecordingsAndReportsDevices()
 
     QCOMPARE(count, 1);
     QCOMPARE(packets.bytes(), (QList<QByteArray>{"094580ff7f00000000", "094500ff7f00000000"}));
+    QVERIFY(enumerated);
+    QCOMPARE(record.description(), QByteArray("vid<0001> pid<0002> xp<0> xt<10> hid<Finger>"));
+    QCOMPARE(alone.bytes(), packets.bytes());
     errors.close();
     QVERIFY(errors.open(QIODevice::ReadOnly));
     const QStringList lines =
         QString::fromLocal8Bit(errors.readAll()).split('\n', Qt::SkipEmptyParts);
     // Without a /dev/input to watch, as here, that is said too.
-    QCOMPARE(lines.size(), QFile::exists("/dev/input") ? 3 : 4);
-    QCOMPARE(lines[0], recording.fileName() + ":9: 'nan' is not a 32-bit whole number");
+    QCOMPARE(lines.size(), QFile::exists("/dev/input") ? 4 : 5);
+    QCOMPARE(lines.count(recording.fileName() + ":9: 'nan' is not a 32-bit whole number"), 2);
     QCOMPARE(lines
                  .filter("norvaboardex: /nonexistent/event0: cannot open it (No such file or "
                          "directory)")
