@@ -64,14 +64,12 @@ uint16_t eraserExtent(const InputDevice::Axis& axis)
 
 bool EventTranslator::State::key(uint16_t code) const
 {
-    const auto found = keys.find(code);
-    return found != keys.end() && found->second;
+    return code < keys.size() && keys[code];
 }
 
 int32_t EventTranslator::State::value(uint16_t code) const
 {
-    const auto found = values.find(code);
-    return found != values.end() ? found->second : 0;
+    return code < values.size() ? values[code] : 0;
 }
 
 EventTranslator::EventTranslator(const InputDevice& device)
@@ -97,10 +95,14 @@ EventTranslator::EventTranslator(const InputDevice& device)
     m_eraserHeight = eraserExtent(m_penY);
     if (m_protocol == Protocol::Slots)
         m_state.slotContacts.resize(std::size_t(std::min(device.slotCount(), MaxSlots)));
-    for (const uint16_t key : device.initialKeys)
-        m_state.keys[key] = true;
-    for (const auto& [code, value] : device.initialValues)
-        m_state.values[code] = value;
+    for (const uint16_t key : device.initialKeys) {
+        if (key < m_state.keys.size())
+            m_state.keys[key] = true;
+    }
+    for (const auto& [code, value] : device.initialValues) {
+        if (code < m_state.values.size())
+            m_state.values[code] = value;
+    }
     m_frame = m_state;
 }
 
@@ -143,7 +145,8 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
 void EventTranslator::apply(const InputDevice::Event& event)
 {
     if (event.type == EvKey) {
-        m_state.keys[event.code] = event.value != 0;
+        if (event.code < m_state.keys.size())
+            m_state.keys[event.code] = event.value != 0;
         return;
     }
     if (event.type != EvAbs)
@@ -178,7 +181,8 @@ void EventTranslator::apply(const InputDevice::Event& event)
             contact->major = event.value;
         return;
     default:
-        m_state.values[event.code] = event.value;
+        if (event.code < m_state.values.size())
+            m_state.values[event.code] = event.value;
     }
 }
 
@@ -372,7 +376,7 @@ std::vector<EventTranslator::Packet> EventTranslator::finish()
     }
     m_held.clear();
     appendTouchPackets(packets, lifts);
-    m_state.keys.clear();
+    m_state.keys.reset();
     m_frame = m_state;
     penPackets(packets);
     return packets;

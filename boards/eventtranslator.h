@@ -3,8 +3,8 @@
 #include "inputdevice.h"
 
 #include <array>
+#include <bitset>
 #include <cstdint>
-#include <map>
 #include <vector>
 
 // Turns the events of one input device, frame by frame, into the packets of a
@@ -45,8 +45,9 @@ private:
     // What the device has reported so far, as a reader of its events knows it.
     struct State
     {
-        std::map<uint16_t, bool> keys;
-        std::map<uint16_t, int32_t> values;
+        // Fixed-size, as the state is copied at every frame.
+        std::bitset<InputCode::KeyMax + 1> keys;
+        std::array<int32_t, InputCode::AbsMax + 1> values{};
         std::vector<Contact> slotContacts;
         int slot = 0;
         // Unslotted devices: the contacts of the frame so far, and the values

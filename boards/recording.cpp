@@ -15,9 +15,12 @@ namespace {
 constexpr int64_t MicrosecondsPerSecond = 1000000;
 constexpr std::size_t MicrosecondDigits = 6;
 
-std::vector<std::string_view> words(std::string_view text)
+// The words of a line, into a list that is used again for every line: a
+// recording has tens of thousands.
+const std::vector<std::string_view>& words(std::string_view text,
+                                           std::vector<std::string_view>& result)
 {
-    std::vector<std::string_view> result;
+    result.clear();
     std::size_t i = 0;
     while (i < text.size()) {
         while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
@@ -94,6 +97,7 @@ private:
     std::map<uint16_t, int32_t> m_headerResolutions;
     std::set<uint16_t> m_reportedAxes;
     bool m_reportedOrder = false;
+    std::vector<std::string_view> m_words;
 };
 
 void Reader::read(const std::string& text, const std::string& file, bool descriptionOnly)
@@ -151,7 +155,7 @@ void Reader::line(std::string_view text)
     if (text.size() < 2 || text[1] != ':')
         return fail("not a line of a recording: '" + std::string(text.substr(0, 40)) + "'");
     const char kind = text[0];
-    const std::vector<std::string_view> fields = words(text.substr(2));
+    const std::vector<std::string_view>& fields = words(text.substr(2), m_words);
     switch (kind) {
     case 'N':
         m_recording.device.name = std::string(trimmed(text.substr(2)));
@@ -180,7 +184,7 @@ void Reader::line(std::string_view text)
 
 void Reader::header(std::string_view text)
 {
-    const std::vector<std::string_view> fields = words(text);
+    const std::vector<std::string_view>& fields = words(text, m_words);
     if (fields.size() >= 3 && fields[0] == "Event" && fields[1] == "type") {
         m_headerType = number<int>(fields[2], 10).value_or(-1);
         m_headerCode = -1;
@@ -266,7 +270,7 @@ void Reader::axis(const std::vector<std::string_view>& fields)
 void Reader::event(std::string_view text)
 {
     const std::size_t comment = text.find('#');
-    const std::vector<std::string_view> fields = words(text.substr(0, comment));
+    const std::vector<std::string_view>& fields = words(text.substr(0, comment), m_words);
     if (fields.size() != 4)
         return fail("usage: E: <seconds>.<microseconds> <type> <code> <value>");
     const std::size_t dot = fields[0].find('.');

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -74,15 +75,15 @@ Expected expectedFrames(const QString& path, const QString& protocol, double xMi
         return {};
     struct Event
     {
-        int type, code, value;
+        unsigned type, code;
+        int value;
     };
     std::vector<Event> events;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine();
-        if (!line.startsWith("E:"))
-            continue;
-        const QList<QByteArray> f = line.split('#').first().simplified().split(' ');
-        events.push_back({f[2].toInt(nullptr, 16), f[3].toInt(nullptr, 16), f[4].toInt()});
+    char line[256];
+    Event e;
+    while (file.readLine(line, sizeof line) > 0) {
+        if (std::sscanf(line, "E: %*s %x %x %d", &e.type, &e.code, &e.value) == 3)
+            events.push_back(e);
     }
     const auto scaled = [&](int x, int y) {
         return Position{std::lround((x - xMin) * 32767 / (xMax - xMin)),
