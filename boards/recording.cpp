@@ -89,6 +89,8 @@ private:
     bool m_descriptionOnly = false;
     bool m_described = false;
     std::size_t m_failures = 0;
+    // Where the problems that are only counted start.
+    Recording::Diagnostic m_firstUnlisted;
     // Bytes of each bit mask read so far: B: and P: lines continue a mask.
     std::map<int, std::size_t> m_maskBytes;
     // The '#' header's section and resolutions.
@@ -133,16 +135,19 @@ void Reader::finish()
         if (event.value == 0)
             device.initialKeys.insert(event.code);
     }
-    if (m_failures > Recording::MaxDiagnostics)
-        m_recording.diagnostics.push_back(
-            {m_file, m_line,
-             std::to_string(m_failures - Recording::MaxDiagnostics) + " more problems not listed"});
+    if (m_failures > Recording::MaxDiagnostics) {
+        m_firstUnlisted.message =
+            std::to_string(m_failures - Recording::MaxDiagnostics) + " more problems not listed";
+        m_recording.diagnostics.push_back(m_firstUnlisted);
+    }
 }
 
 void Reader::fail(const std::string& message)
 {
     if (++m_failures <= Recording::MaxDiagnostics)
         m_recording.diagnostics.push_back({m_file, m_line, message});
+    else if (m_failures == Recording::MaxDiagnostics + 1)
+        m_firstUnlisted = {m_file, m_line, {}};
 }
 
 void Reader::line(std::string_view text)

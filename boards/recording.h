@@ -23,7 +23,8 @@ public:
         std::string text() const { return file + ":" + std::to_string(line) + ": " + message; }
     };
 
-    // More problems than this in one recording are counted, not listed.
+    // More problems than this in one recording are counted, not listed: a
+    // last diagnostic gives their number at the first of them.
     static constexpr std::size_t MaxDiagnostics = 20;
 
     InputDevice device;

@@ -168,6 +168,7 @@ void TestBoardInput::malformedLinesAreReportedAndTheRestKept()
     }());
     QCOMPARE(flood.diagnostics.size(), Recording::MaxDiagnostics + 1);
     QCOMPARE(flood.diagnostics.back().message, std::string("11 more problems not listed"));
+    QCOMPARE(flood.diagnostics.back().line, 121);
 
     const Recording missing = Recording::load("/nonexistent/recording.events");
     QCOMPARE(missing.diagnostics.size(), std::size_t(1));
