@@ -122,10 +122,10 @@ void EventItem::updateBounds()
     } else {
         placeCache();
     }
+    measureTagLines();
     QRectF text;
     for (int k = 0; k < tagLines.size(); ++k)
-        text |= TagTextCache::ink(tagLines.at(k), font)
-                    .translated(tagTopLeft + QPointF(0, (k + 1) * lineHeight));
+        text |= lineInk.at(k).translated(tagTopLeft + QPointF(0, (k + 1) * lineHeight));
     paintedParts.clear();
     for (const QRectF& part : {bodyParts.at(0), bodyParts.at(1), covered(text)})
         if (const QRectF shown = part & rendered; !shown.isEmpty())
@@ -176,12 +176,23 @@ void EventItem::prepare(QPainter& painter, const QPointF& offset) const
     painter.setRenderHint(QPainter::Antialiasing);
 }
 
-QRect EventItem::tagLineRows(int k, const QPointF& offset) const
+void EventItem::measureTagLines()
 {
-    // A line's ink lies well within a line height of its baseline.
+    if (inkLines == tagLines)
+        return;
+    lineInk.resize(tagLines.size());
+    for (int k = 0; k < tagLines.size(); ++k)
+        if (k >= inkLines.size() || inkLines.at(k) != tagLines.at(k))
+            lineInk[k] = TagTextCache::ink(tagLines.at(k), font);
+    inkLines = tagLines;
+}
+
+QRect EventItem::inkRows(int k, const QRectF& ink, const QPointF& offset) const
+{
+    // The glyphs' boxes hold the ink; a margin for their antialiased edges.
     const double baseline = offset.y() + tagTopLeft.y() + (k + 1) * lineHeight;
-    const int top = int(std::floor(baseline)) - lineHeight - 1;
-    const int bottom = int(std::ceil(baseline)) + lineHeight + 1;
+    const int top = int(std::floor(baseline + ink.top())) - 2;
+    const int bottom = int(std::ceil(baseline + ink.bottom())) + 2;
     return QRect(0, top, cache->width(), bottom - top);
 }
 
@@ -202,6 +213,7 @@ void EventItem::renderCache()
     // Line rows are whole cache rows only while nothing turns or scales.
     const bool upright = drawnRotation == 0 && drawnScale == 1;
     const qsizetype bytesPerLine = cache->bytesPerLine();
+    measureTagLines();
 
     if (!upright || !(state == bodyState) || drawnLines.size() != tagLines.size()) {
         if (bodyImage.size() != cache->size())
@@ -220,17 +232,19 @@ void EventItem::renderCache()
             drawTagLine(&painter, k);
         bodyState = state;
         drawnLines = tagLines;
+        drawnInk = lineInk;
         return;
     }
 
-    // The same body: put back the rows of the lines that changed, and draw
-    // again, within those rows only, every line that may reach into them.
+    // The same body: put back the rows that a changed line inked, before or
+    // now, and draw again, within those rows only, every line that inks them.
     QRect rows;
     for (int k = 0; k < tagLines.size(); ++k)
         if (tagLines.at(k) != drawnLines.at(k))
-            rows |= tagLineRows(k, offset);
+            rows |= inkRows(k, drawnInk.at(k), offset) | inkRows(k, lineInk.at(k), offset);
     rows &= cache->rect();
     drawnLines = tagLines;
+    drawnInk = lineInk;
     if (rows.isEmpty())
         return;
     std::memcpy(cache->scanLine(rows.top()), bodyImage.constScanLine(rows.top()),
@@ -240,6 +254,6 @@ void EventItem::renderCache()
     prepare(painter, offset);
     painter.setPen(QColor(Qt::black));
     for (int k = 0; k < tagLines.size(); ++k)
-        if (tagLineRows(k, offset).intersects(rows))
+        if (inkRows(k, lineInk.at(k), offset).intersects(rows))
             drawTagLine(&painter, k);
 }

@@ -47,8 +47,10 @@ private:
     QPointF shownRadii() const;
     void drawBody(QPainter* painter);
     void drawTagLine(QPainter* painter, int k);
-    // The rows that line k may ink, in cache pixels.
-    QRect tagLineRows(int k, const QPointF& offset) const;
+    // Finds where each tag line inks, measuring only lines that changed.
+    void measureTagLines();
+    // The cache rows that line k inks, given where its text inks.
+    QRect inkRows(int k, const QRectF& ink, const QPointF& offset) const;
     void prepare(QPainter& painter, const QPointF& offset) const;
 
 public:
@@ -91,8 +93,12 @@ public:
     };
     BodyState bodyState;
     QImage bodyImage;
-    // The tag lines as the cache shows them.
+    // Where each tag line inks, relative to the start of its baseline, and
+    // the lines measured; the lines as the cache shows them, and their ink.
+    std::vector<QRectF> lineInk;
+    QStringList inkLines;
     QStringList drawnLines;
+    std::vector<QRectF> drawnInk;
 
     // A contact without radii is drawn with this radius.
     static constexpr double DefaultRadius = 25;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QPainter>
+#include <QRawFont>
 #include <QTextLayout>
 #include <QThread>
 
@@ -46,8 +47,15 @@ const TagTextCache::Line& TagTextCache::line(const QString& text, const QFont& f
         const QTextLine textLine = layout.createLine();
         layout.endLayout();
         Line laidOut{layout.glyphRuns(), textLine.ascent(), QRectF()};
-        for (const QGlyphRun& run : laidOut.runs)
-            laidOut.ink |= run.boundingRect().translated(0, -laidOut.ascent);
+        // The glyphs' own boxes: a run's box is the whole line's height.
+        for (const QGlyphRun& run : laidOut.runs) {
+            const QRawFont font = run.rawFont();
+            const QVector<quint32> glyphs = run.glyphIndexes();
+            const QVector<QPointF> positions = run.positions();
+            for (int i = 0; i < glyphs.size(); ++i)
+                laidOut.ink |= font.boundingRect(glyphs.at(i))
+                                   .translated(positions.at(i) - QPointF(0, laidOut.ascent));
+        }
         found = lines.byText.insert(text, laidOut);
     }
     return *found;
