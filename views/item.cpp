@@ -178,16 +178,30 @@ void Item::refresh()
     if (dirty & DirtyCache)
         renderCache();
     if (dirty & DirtyGeometry) {
-        QRegion now;
+        std::vector<QRect> now;
+        QRegion area;
         for (const QRectF& part : paintedParts) {
             const QRectF moved = part.translated(drawnPosition);
-            now |= QRect(int(moved.left() - 1), int(moved.top() - 1), int(moved.width() + 1),
-                         int(moved.height() + 1));
+            now.emplace_back(int(moved.left() - 1), int(moved.top() - 1), int(moved.width() + 1),
+                             int(moved.height() + 1));
+            area |= now.back();
         }
-        view->addDirty(screenArea);
-        view->addDirty(now);
-        screenArea = now;
-        screenRect = now.boundingRect();
+        // A part that moved a little is repainted as one rectangle over its
+        // old and new places: fewer rectangles for the frame to unite, at the
+        // cost of two small corners.
+        for (std::size_t i = 0; i < std::max(now.size(), screenParts.size()); ++i) {
+            if (i < now.size() && i < screenParts.size() && now[i].intersects(screenParts[i])) {
+                view->addDirty(now[i] | screenParts[i]);
+                continue;
+            }
+            if (i < now.size())
+                view->addDirty(now[i]);
+            if (i < screenParts.size())
+                view->addDirty(screenParts[i]);
+        }
+        screenParts = std::move(now);
+        screenArea = area;
+        screenRect = area.boundingRect();
     }
     dirty = 0;
 }

@@ -118,6 +118,7 @@ public:
     // in whole pixels, and their bounding rectangle.
     QRegion screenArea;
     QRect screenRect;
+    std::vector<QRect> screenParts;
     // The parts of the bounds that the item paints, in item coordinates: a
     // move repaints only these.
     std::vector<QRectF> paintedParts;
