@@ -100,6 +100,7 @@ void InputQueue::receive(Input&& input, int reports)
         if (!lastQueuedDropped)
             waiting.push_back({Dropped{}, 0, {}});
         lastQueuedDropped = true;
+        overflowed = true;
     } else {
         waiting.push_back({std::move(input), reports, std::chrono::steady_clock::now()});
         waitingReports += reports;
@@ -141,9 +142,9 @@ bool InputQueue::event(QEvent* event)
         waiting.pop_front();
         waitingReports -= next.reports;
         if (waiting.empty())
-            lastQueuedDropped = false;
-        const bool stale =
-            next.reports > 0 && std::chrono::steady_clock::now() - next.since > mostWait;
+            lastQueuedDropped = overflowed = false;
+        const bool stale = overflowed && next.reports > 0 &&
+                           std::chrono::steady_clock::now() - next.since > mostWait;
         if (stale)
             countDropped(next.reports);
         lock.unlock();

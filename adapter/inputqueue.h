@@ -14,10 +14,13 @@
 // thread, in the order they came, and keeps the GUI thread responsive when a
 // board floods it: waiting input is handed on in slices of a few
 // milliseconds, so that repaints, timers and keys go on between them, and
-// past bounds that a real board never reaches whole packets are dropped
+// past a bound that a real board never reaches whole packets are dropped
 // here, in front of the adapter, instead of waiting without end: a packet
 // that would make more contact reports wait than a second's worth at ten
-// times a board's rate, and a packet that has waited a second.
+// times a board's rate. Once that happened, and until the queue has caught
+// up, a packet that has waited a second is dropped too, so that input which
+// costs far more to draw than it takes to send is not drawn for minutes
+// after the flood.
 //
 // Signals emitted on the GUI thread itself (the enumeration inside
 // attachDriver) are handed on at once.
@@ -29,6 +32,7 @@ public:
     // A second's worth of contact reports at ten times a board's rate
     // (4 pens and 20 touches, each 200 times a second).
     static constexpr int MostWaitingReports = 48000;
+    // After an overflow, the longest a packet may have waited.
     static constexpr int MostWaitMs = 1000;
     // The longest that one slice hands on input before the event loop turns.
     static constexpr int SliceMs = 5;
@@ -95,8 +99,10 @@ private:
     int waitingReports = 0;
     int mostWaiting = 0;
     bool wakePosted = false;
-    // Whether the newest queued item marks a drop.
+    // Whether the newest queued item marks a drop, and whether the bound was
+    // reached since the queue was last empty.
     bool lastQueuedDropped = false;
+    bool overflowed = false;
     // GUI thread only: whether a run of drops was reported on standard error
     // and not yet ended, and whether the adapter heard of a drop since the
     // last packet that it was handed.
