@@ -69,6 +69,9 @@ VisualViewDialog::VisualViewDialog(QWidget* parent) : QDialog(parent)
 
     frameTimer = new QTimer(this);
     frameTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % late, which makes the longest wait
+    // for a frame longer than a frame.
+    frameTimer->setTimerType(Qt::PreciseTimer);
     connect(frameTimer, &QTimer::timeout, this, &VisualViewDialog::in_timer_update);
     frameTimer->start(framePeriodMs);
 
