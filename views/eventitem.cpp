@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -200,16 +201,19 @@ void EventItem::renderCache()
 {
     if (!cache || rendered.isEmpty())
         return;
-    // Only part of a marker larger than the view is kept, and that part
-    // follows every move: there is no body to keep.
-    if (clippedToView) {
-        Item::renderCache();
-        bodyState = BodyState();
-        bodyImage = QImage();
-        return;
-    }
     const QPointF offset = cacheOffset();
     const BodyState state{cache->size(), offset, drawnRotation, drawnScale, bodyPath, color};
+    const BodyState previous = std::exchange(lastState, state);
+    // Only part of a marker larger than the view is kept, and that part
+    // follows every move; a body that changed since the last refresh will
+    // likely change again by the next: no body worth keeping. The marker
+    // renders whole, as it would anyway.
+    if (clippedToView || (!(state == bodyState) && !(state == previous))) {
+        Item::renderCache();
+        bodyState = BodyState();
+        drawnLines.clear();
+        return;
+    }
     // Line rows are whole cache rows only while nothing turns or scales.
     const bool upright = drawnRotation == 0 && drawnScale == 1;
     const qsizetype bytesPerLine = cache->bytesPerLine();

@@ -93,6 +93,8 @@ public:
     };
     BodyState bodyState;
     QImage bodyImage;
+    // What the last refresh's body was, kept or not.
+    BodyState lastState;
     // Where each tag line inks, relative to the start of its baseline, and
     // the lines measured; the lines as the cache shows them, and their ink.
     std::vector<QRectF> lineInk;
