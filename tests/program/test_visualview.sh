@@ -240,6 +240,18 @@ expect_exit_0 "Escape after the pen and the mouse drew"
 unset NORVABOARD_SCENARIO
 echo "the board's pen and the mouse draw apart"
 
+# A board gone wrong floods the program with random packets and
+# plug-and-play changes: it stays responsive, and Escape ends it at once
+# rather than after the backlog.
+export NORVABOARD_SCENARIO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../bench" && pwd)/flood.scenario
+start_program
+flooding() { grep -q 'PnP event' "$work/stdout"; }
+wait_for 20 flooding || fail "the flood did not start"
+xdotool key Escape
+expect_exit_0 "Escape during a flood"
+unset NORVABOARD_SCENARIO
+echo "Escape ends the program during a flood"
+
 # Without the driver library: the program alone in a folder, so that its
 # $ORIGIN holds no library, and none on the library path. It starts full
 # screen, the mouse draws, Escape ends it, and no board is reported.
