@@ -8,6 +8,7 @@
 // longest turn of the event loop, in milliseconds; the most contact reports
 // that waited at once, and the packets and reports dropped.
 
+#include "activedialog.h"
 #include "inputqueue.h"
 #include "quorvel.h"
 #include "strokesview.h"
@@ -57,17 +58,13 @@ void BM_Flood(benchmark::State& state)
 {
     qputenv("NORVABOARD_SCENARIO", FLOOD_SCENARIO);
     for (auto _ : state) {
-        std::ostringstream quiet;
-        std::streambuf* stdoutBuffer = std::cout.rdbuf(quiet.rdbuf());
-        VisualViewDialog dialog;
-        std::cout.rdbuf(stdoutBuffer);
-        dialog.setGeometry(dialog.screen()->geometry());
-        if (!QTest::qWaitForWindowActive(&dialog)) {
+        const auto dialog = activeDialog();
+        if (!dialog) {
             state.SkipWithError("the dialog never became active");
             return;
         }
-        auto* queue = dialog.findChild<InputQueue*>();
-        PaintProbe probe(dialog.findChild<StrokesView*>());
+        auto* queue = dialog->findChild<InputQueue*>();
+        PaintProbe probe(dialog->findChild<StrokesView*>());
 
         // A timer that fires at every turn of the event loop.
         QElapsedTimer sinceTurn;

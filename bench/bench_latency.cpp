@@ -9,6 +9,7 @@
 // while what reaches the view matches what the board sends and the latency
 // stays within a few frames.
 
+#include "activedialog.h"
 #include "norvahardware.h"
 #include "quorvel.h"
 #include "strokesview.h"
@@ -183,18 +184,13 @@ void BM_BoardInputLatency(benchmark::State& state)
     qputenv("NORVABOARD_SCENARIO", QFile::encodeName(scenario.fileName()));
 
     for (auto _ : state) {
-        // The progress lines are not part of the measurement.
-        std::ostringstream quiet;
-        std::streambuf* stdoutBuffer = std::cout.rdbuf(quiet.rdbuf());
-        VisualViewDialog dialog;
-        std::cout.rdbuf(stdoutBuffer);
-        dialog.setGeometry(dialog.screen()->geometry());
-        if (!QTest::qWaitForWindowActive(&dialog)) {
+        const auto dialog = activeDialog();
+        if (!dialog) {
             state.SkipWithError("the dialog never became active");
             return;
         }
-        auto* view = dialog.findChild<StrokesView*>();
-        auto* hardware = dialog.findChild<NorvaHardware*>();
+        auto* view = dialog->findChild<StrokesView*>();
+        auto* hardware = dialog->findChild<NorvaHardware*>();
         LatencyProbe probe(hardware, view);
         const int expected = int(FloodSeconds * rate) / std::max(1, rate / 1000) *
                              std::max(1, rate / 1000) * (Pens + Touches);

@@ -1,11 +1,11 @@
 // A driver library with only the entry points that enumeration needs: it
 // reports one usable board and takes a packet callback that it never calls.
 // Everything else the system calls is missing, so its fallbacks are what run.
+#include "devicerecord.h"
 #include "driverlog.h"
 
 #include "driverplatform.h"
 
-#include <cstring>
 
 using DriverLog::functionPointer;
 using DriverLog::number;
@@ -15,12 +15,6 @@ using DriverLog::record;
 typedef void(NORVA_CALLBACK* PacketCallback)(uint32_t, const uint8_t*, uint32_t, void*);
 
 namespace {
-
-// Where the device information record holds what the system reads of it.
-constexpr std::size_t RecordSize = 1128;
-constexpr std::size_t UsableOffset = 4;
-constexpr std::size_t DeviceOffset = 20;
-constexpr std::size_t DescriptionOffset = 613;
 
 constexpr int32_t Device = 1001;
 const char Description[] = "hid<ENUMERATION-ONLY> vid<1f2e> pid<0042> xp<4> xt<20>";
@@ -45,13 +39,7 @@ NORVA_EXPORT bool NORVA_API norvaEnumDeviceInfo(int32_t index, void* info)
     record("norvaEnumDeviceInfo", {number(index), pointer(info)}, number(found));
     if (!found)
         return false;
-    // Offset 0 is the caller's: the version of the record it expects.
-    auto* bytes = static_cast<unsigned char*>(info);
-    std::memset(bytes + 4, 0, RecordSize - 4);
-    const int32_t usable = 1;
-    std::memcpy(bytes + UsableOffset, &usable, sizeof usable);
-    std::memcpy(bytes + DeviceOffset, &Device, sizeof Device);
-    std::memcpy(bytes + DescriptionOffset, Description, sizeof Description);
+    fillDeviceRecord(info, Device, Description);
     return true;
 }
 

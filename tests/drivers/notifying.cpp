@@ -4,13 +4,13 @@
 // inside a notification even waits (a while) for the detach, so that a
 // caller that detaches while a notification is in flight is caught calling
 // the driver after its detach.
+#include "devicerecord.h"
 #include "driverlog.h"
 
 #include "driverplatform.h"
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -23,12 +23,6 @@ typedef void(NORVA_CALLBACK* PacketCallback)(uint32_t, const uint8_t*, uint32_t,
 typedef void(NORVA_CALLBACK* PnpCallback)(void*);
 
 namespace {
-
-// Where the device information record holds what the system reads of it.
-constexpr std::size_t RecordSize = 1128;
-constexpr std::size_t UsableOffset = 4;
-constexpr std::size_t DeviceOffset = 20;
-constexpr std::size_t DescriptionOffset = 613;
 
 constexpr int32_t Device = 1001;
 const char Description[] = "hid<NOTIFYING> vid<1f2e> pid<0042> xp<4> xt<20>";
@@ -75,12 +69,7 @@ NORVA_EXPORT bool NORVA_API norvaEnumDeviceInfo(int32_t index, void* info)
     record("norvaEnumDeviceInfo", {number(index), pointer(info)}, number(found));
     if (!found)
         return false;
-    auto* bytes = static_cast<unsigned char*>(info);
-    std::memset(bytes + 4, 0, RecordSize - 4);
-    const int32_t usable = 1;
-    std::memcpy(bytes + UsableOffset, &usable, sizeof usable);
-    std::memcpy(bytes + DeviceOffset, &Device, sizeof Device);
-    std::memcpy(bytes + DescriptionOffset, Description, sizeof Description);
+    fillDeviceRecord(info, Device, Description);
     return true;
 }
 

@@ -17,51 +17,14 @@ if ! command -v Xvfb >/dev/null; then
     exit $skip
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local status=$?
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    if [ $status -eq 0 ]; then
-        rm -rf "$work"
-    else
-        echo "screenshots and output kept in $work" >&2
-    fi
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Polls a condition (a shell command) for up to $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.5
-    done
-}
-
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
+start_screen
+# Each look at the screen takes a screenshot and compares it: not too often.
+poll_seconds=0.5
 
 # Qt warns on standard error without a runtime folder of its own.
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-wait_for 10 wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
 
 # Replays the recording $1 at $2 times its pace once the window is ready,
 # and waits up to $3 seconds for the screen to show it drawn, with nothing

@@ -18,50 +18,9 @@ for tool in openbox xdotool xprop import convert; do
     fi
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local status=$?
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    if [ $status -eq 0 ]; then
-        rm -rf "$work"
-    else
-        echo "screenshots and output kept in $work" >&2
-    fi
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Polls a condition (a shell command) for up to $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.1
-    done
-}
-
-# Xvfb picks a free display itself and reports its number.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
+start_screen
 echo "virtual screen on $DISPLAY"
-
-# Without a window manager a full-screen request leaves a 640x480 window.
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-wait_for 10 wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
 
 # Starts the program and waits for its full-screen window.
 start_program() {
