@@ -43,7 +43,7 @@ EOF
     local pid=$!
     pids+=($pid)
     local window
-    window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$pid" | head -n1) ||
+    window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$pid" | head -n1) ||
         fail "no window of visualview appeared"
     xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
     # Off with the help text: the strokes are checked on a white background.

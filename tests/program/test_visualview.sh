@@ -27,7 +27,7 @@ start_program() {
     "$program" >"$work/stdout" 2>"$work/stderr" &
     program_pid=$!
     pids+=($program_pid)
-    window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1) ||
+    window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1) ||
         fail "no window of visualview appeared"
     wait_for 10 is_full_screen || fail "the window is $(geometry), not 1920x1080"
     xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
