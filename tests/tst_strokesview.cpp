@@ -513,7 +513,8 @@ void TestStrokesView::repaintOfWhatChangedMatchesFullRepaint()
 
     // Four pens and eight touches wander, in whole and in fractional pixels,
     // with changing radii; they lift, hover and come back; an eraser
-    // crosses now and then. Each frame repaints only what changed.
+    // crosses now and then; a finger creeps left. Each frame repaints only
+    // what changed.
     std::mt19937 random(7);
     auto step = [&](double from, double limit) {
         return std::clamp(from + std::uniform_real_distribution<double>(-9, 9)(random), 0.0, limit);
@@ -532,6 +533,8 @@ void TestStrokesView::repaintOfWhatChangedMatchesFullRepaint()
             const double radius = id % 2 ? 4 + frame % 7 * 1.5 : 9;
             touches.push_back(contactRecord(id, at, (frame + id) % 60 < 50, radius, radius / 2));
         }
+        // A finger that creeps left a pixel a report.
+        touches.push_back(contactRecord(270, {600.0 - frame, 400}, 1, 11.7, 6.6));
         view->in_touch_event(touches);
         if (frame % 80 >= 60)
             view->in_erase_event({contactRecord(512, QPointF(frame % 80 * 30 - 1800, 240),

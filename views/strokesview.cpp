@@ -176,12 +176,19 @@ void StrokesView::paintSegment(const StrokeSegment& segment, const QColor& color
             painter.setCompositionMode(QPainter::CompositionMode_Clear);
         drawSegment(painter, segment, color);
     }
+    // The rectangle spanned by the ends, grown by the stroke's half-width and
+    // a pixel. Built from the ends' least and greatest coordinates: QRect's
+    // normalized() leaves a rectangle from x to x - 1 as it is, which missed
+    // the column left of a segment that moved one pixel left.
     const int k = int(segment.halfWidth + 1.0f);
     const QLineF& line = segment.line;
-    const QRect area =
-        QRect(QPoint(int(line.x1()), int(line.y1())), QPoint(int(line.x2()), int(line.y2())))
-            .normalized()
-            .adjusted(-k, -k, k, k);
+    const int x1 = int(line.x1());
+    const int y1 = int(line.y1());
+    const int x2 = int(line.x2());
+    const int y2 = int(line.y2());
+    const QRect area = QRect(QPoint(std::min(x1, x2), std::min(y1, y2)),
+                             QPoint(std::max(x1, x2), std::max(y1, y2)))
+                           .adjusted(-k, -k, k, k);
     staleScene.push_back(area);
     addDirty(area);
 }
