@@ -9,7 +9,33 @@
 #include <string>
 #include <utility>
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace {
+
+// Qt's event queue hands a posted event to the receiving thread under a lock
+// that ThreadSanitizer cannot see (Debian's Qt is not instrumented), so the
+// hand-over of the wake-up that this queue makes is declared to it here.
+void handedOver(QEvent* event)
+{
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(event);
+#else
+    Q_UNUSED(event);
+#endif
+}
+
+void takenOver(QEvent* event)
+{
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(event);
+#else
+    Q_UNUSED(event);
+#endif
+}
 
 const QEvent::Type HandOnEvent = QEvent::Type(QEvent::registerEventType());
 
@@ -111,11 +137,14 @@ void InputQueue::receive(Input&& input, int reports)
         return;
     wakePosted = true;
     lock.unlock();
-    QCoreApplication::postEvent(this, new QEvent(HandOnEvent));
+    auto* wake = new QEvent(HandOnEvent);
+    handedOver(wake);
+    QCoreApplication::postEvent(this, wake);
 }
 
 bool InputQueue::event(QEvent* event)
 {
+    takenOver(event);
     if (event->type() != HandOnEvent)
         return QObject::event(event);
     const QDeadlineTimer slice(SliceMs, Qt::PreciseTimer);
