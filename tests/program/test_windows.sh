@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Runs the Windows program (scripts/build-windows.sh) under wine as a user of
+# the board meets it: on a 1920x1080 virtual screen with a window manager,
+# with the simulated board's DLL beside it, driven by xdotool and checked on
+# screenshots; then alone in a folder, without the DLL.
+# Usage: test_windows.sh <folder of visualview.exe> <x86_64|i686>
+# WINEPREFIX, when set, is the wine prefix to use (created if missing).
+set -euo pipefail
+
+folder=${1:?usage: test_windows.sh <folder of visualview.exe> <x86_64|i686>}
+arch=${2:?usage: test_windows.sh <folder of visualview.exe> <x86_64|i686>}
+skip=77
+
+if [ ! -f "$folder/visualview.exe" ]; then
+    echo "SKIP: no Windows program in $folder (scripts/build-windows.sh $arch builds it)"
+    exit $skip
+fi
+# Debian's wine64 and wine32 install their loaders outside PATH.
+wine=/usr/lib/wine/wine64
+[ "$arch" = x86_64 ] || wine=/usr/lib/wine/wine
+if [ ! -x "$wine" ]; then
+    echo "SKIP: $wine is missing (Debian package $([ "$arch" = x86_64 ] && echo wine64 || echo 'wine32, multiarch i386'))"
+    exit $skip
+fi
+wineserver=/usr/lib/wine/wineserver
+if ! command -v Xvfb >/dev/null; then
+    echo "SKIP: Xvfb is not installed (Debian package xvfb); the program cannot be run on a virtual screen"
+    exit $skip
+fi
+for tool in openbox xdotool xprop import convert; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "FAIL: $tool is missing (install openbox, xdotool, x11-utils and imagemagick)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d)
+export WINEPREFIX=${WINEPREFIX:-$work/wineprefix}
+# A fresh prefix asks to install .NET and Gecko unless they are turned off.
+export WINEDLLOVERRIDES=mscoree,mshtml= WINEDEBUG=-all
+pids=()
+cleanup() {
+    local status=$?
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
+    # wine's own processes of this prefix would outlive the test.
+    "$wineserver" -k 2>/dev/null || true
+    if [ $status -eq 0 ]; then
+        rm -rf "$work"
+    else
+        echo "screenshots and output kept in $work" >&2
+    fi
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Polls a condition (a shell command) for up to $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+# Creating a prefix takes a while; do it before any window is waited for.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the wine prefix $WINEPREFIX"
+    "$wine" wineboot --init >"$work/wineboot.log" 2>&1 || fail "wineboot failed: $(cat "$work/wineboot.log")"
+    "$wineserver" -w
+fi
+
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
+echo "virtual screen on $DISPLAY"
+
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_for 10 wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
+
+# Starts visualview.exe from $program and waits for its full-screen window.
+start_program() {
+    "$wine" "$program" >"$work/stdout" 2>"$work/stderr" &
+    program_pid=$!
+    pids+=("$program_pid")
+    window=$(timeout 60 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1) ||
+        fail "no window of visualview.exe appeared: $(cat "$work/stderr")"
+    wait_for 20 is_full_screen || fail "the window is $(geometry), not 1920x1080"
+    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+}
+
+expect_exit_0() {
+    local status=0
+    wait_for 20 exited || fail "visualview.exe did not exit on $1"
+    wait "$program_pid" || status=$?
+    [ $status -eq 0 ] || fail "visualview.exe exited with status $status: $(cat "$work/stderr")"
+    echo "exit status 0 after $1"
+}
+
+geometry() { xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: //p'; }
+is_full_screen() { [ "$(geometry)" = 1920x1080 ]; }
+exited() { ! kill -0 "$program_pid" 2>/dev/null; }
+shot() { import -window root "$work/$1.png"; }
+darkest() { convert "$work/$1.png" -crop "$2" -colorspace Gray -format '%[fx:int(255*minima)]' info:; }
+pixel() { convert "$work/$1.png" -format "%[pixel:p{$2}]" info:; }
+# Pixels of exactly one colour: the pen's red, the fingers' green.
+count() { convert "$work/$1.png" -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:int(mean*w*h)]' info:; }
+
+# With the simulated board's DLL beside the program and its demo: the help
+# text first, then the demo's strokes; G shows the grid, Escape ends it.
+program=$folder/visualview.exe
+export NORVABOARD_SCENARIO=demo NORVABOARD_LOG="$work/calls.log"
+start_program
+help_shown() { shot start && [ "$(darkest start 28x28+2+2)" -lt 64 ] && [ "$(darkest start 500x40+0+0)" -lt 64 ]; }
+wait_for 20 help_shown || fail "no help text at the top left of the screen"
+echo "full screen with the help text"
+
+demo_drawn() { shot demo && [ "$(count demo '#ff0000')" -gt 2000 ] && [ "$(count demo '#00ff00')" -gt 2000 ]; }
+wait_for 30 demo_drawn || fail "the demo's strokes did not appear ($(count demo '#ff0000') red, $(count demo '#00ff00') green pixels)"
+echo "the demo draws: $(count demo '#ff0000') red and $(count demo '#00ff00') green pixels"
+
+xdotool key g
+# Dotted grid lines at x = 320 and y = 480, where the demo never draws; the
+# first cells, where the help text began, are white.
+grid_shown() {
+    shot grid && [ "$(darkest grid 2x60+319+480)" -lt 160 ] && [ "$(darkest grid 60x2+500+479)" -lt 160 ] &&
+        [ "$(darkest grid 28x28+2+2)" -eq 255 ] && [ "$(darkest grid 28x28+34+2)" -eq 255 ]
+}
+wait_for 10 grid_shown || fail "G did not replace the help text with the grid"
+echo "G shows the grid"
+xdotool key Escape
+expect_exit_0 "Escape in the demo"
+unset NORVABOARD_SCENARIO NORVABOARD_LOG
+
+# Windows ends the lines of the output and the log with CR LF.
+output=$(tr -d '\r' <"$work/stdout")
+grep -qx 'Found device that supports up to 4 pens & 20 touches.' <<<"$output" &&
+    grep -qx 'Enumerated 1 devices.' <<<"$output" || fail "unexpected standard output: $output"
+# The shutdown, as on Linux: pens and touches routed back to the system, PL
+# off, the plug-and-play callback cleared, then the detach (again as the
+# library goes).
+expected_tail="norvaWritePacket(1001, 3a504e30320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 1, 0, 0)
+norvaWritePacket(1001, 3a504e31320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 2, 0, 0)
+norvaWritePacket(1001, 3a504e32320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 3, 0, 0)
+norvaWritePacket(1001, 3a504e33320d, 6) = 6
+norvaSetPointingDeviceDestination(1001, 4, 0, 0)
+norvaSetTouchDestination(1001, 0)
+norvaWritePacket(1001, 3a504c300d, 5) = 5"
+tail_lines=$(grep -v '^norvaSendTouchPacketToSystem' "$work/calls.log" | tr -d '\r' | tail -n 14)
+[ "$(head -n 10 <<<"$tail_lines")" = "$expected_tail" ] ||
+    fail "the call log does not end with the shutdown configuration: $tail_lines"
+sed -n 11p <<<"$tail_lines" | grep -q '^norvaClearCallback(0, 0x[0-9a-f]*, 0x[0-9a-f]*) = 1$' &&
+    [ "$(sed -n 12p <<<"$tail_lines")" = "norvaDetach()" ] ||
+    fail "the plug-and-play callback is not cleared before the detach: $tail_lines"
+echo "the board is given back and the driver detached at exit"
+
+# Alone in a folder: LoadLibraryW finds no driver library. The program still
+# starts full screen, the mouse draws, Escape ends it, and no board is reported.
+mkdir "$work/alone"
+cp "$program" "$work/alone/"
+program=$work/alone/visualview.exe
+start_program
+xdotool mousemove 300 700 mousedown 1
+for x in 340 380 420 460 500 540 580 620 660 700; do
+    xdotool mousemove "$x" 700
+done
+xdotool mouseup 1
+stroke_drawn() { shot alone && [ "$(pixel alone 350,700)" = "srgb(255,0,0)" ] && [ "$(pixel alone 650,700)" = "srgb(255,0,0)" ]; }
+wait_for 10 stroke_drawn || fail "no red stroke without the driver library"
+xdotool key Escape
+expect_exit_0 "Escape without the driver library"
+[ ! -s "$work/stdout" ] || fail "a board was reported without the driver library: $(cat "$work/stdout")"
+echo "without the driver library: full screen, the mouse draws, no board reported"
