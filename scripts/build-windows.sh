@@ -37,6 +37,6 @@ for arch in "${archs[@]}"; do
         echo "error: $program needs the DLLs above, which Windows does not have" >&2
         exit 1
     fi
-    echo "Windows $arch: $program ($(du -m "$program" | cut -f1) MB), imports: $(tr '\n' ' ' <<<"$imports")"
+    echo "Windows $arch: $program ($(du -m "$program" | cut -f1) MB), imports: $(paste -sd ' ' <<<"$imports")"
     echo "    and $build_dir/bin/libnorvaboardex.dll"
 done
