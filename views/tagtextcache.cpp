@@ -6,6 +6,7 @@
 #include <QRawFont>
 #include <QTextLayout>
 #include <QThread>
+#include <QThreadStorage>
 
 #include <optional>
 
@@ -26,14 +27,16 @@ template <typename Line> struct Lines
 
 const TagTextCache::Line& TagTextCache::line(const QString& text, const QFont& font)
 {
-    thread_local Lines<Line> lines;
+    // Qt's per-thread storage, which Qt empties as a thread of its own
+    // finishes: a thread_local object built with mingw-w64 is destroyed only
+    // as Windows tears the thread down, and releasing glyph runs that late
+    // corrupted the heap (the program hung at exit).
+    static QThreadStorage<Lines<Line>> perThread;
+    Lines<Line>& lines = perThread.localData();
     thread_local bool forgetAtExit = false;
     if (!forgetAtExit && QCoreApplication::instance() &&
         QThread::currentThread() == QCoreApplication::instance()->thread()) {
-        qAddPostRoutine([] {
-            lines.byText.clear();
-            lines.font.reset();
-        });
+        qAddPostRoutine([] { perThread.localData() = Lines<Line>(); });
         forgetAtExit = true;
     }
     if (lines.font != font || lines.byText.size() >= MostLines) {
