@@ -36,8 +36,9 @@ done
 
 work=$(mktemp -d)
 export WINEPREFIX=${WINEPREFIX:-$work/wineprefix}
-# A fresh prefix asks to install .NET and Gecko unless they are turned off.
-export WINEDLLOVERRIDES=mscoree,mshtml= WINEDEBUG=-all
+# A fresh prefix asks to install .NET and Gecko unless they are turned off;
+# wine's errors stay on, for the failure messages.
+export WINEDLLOVERRIDES=mscoree,mshtml= WINEDEBUG=fixme-all
 pids=()
 cleanup() {
     local status=$?
@@ -103,7 +104,7 @@ start_program() {
 
 expect_exit_0() {
     local status=0
-    wait_for 20 exited || fail "visualview.exe did not exit on $1"
+    wait_for 20 exited || fail "visualview.exe did not exit on $1: $(tail -n 5 "$work/stderr")"
     wait "$program_pid" || status=$?
     [ $status -eq 0 ] || fail "visualview.exe exited with status $status: $(cat "$work/stderr")"
     echo "exit status 0 after $1"
