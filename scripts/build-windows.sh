@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows program: visualview.exe, statically linked with Qt and
 # the C++ runtime so that it runs on a Windows PC without installing anything,
-# and the simulated board's libnorvaboardex.dll beside it. Builds Qt for
-# Windows first when this machine has none (scripts/build-qt-windows.sh).
+# and the simulated board's libnorvaboardex.dll beside it. Sets the machine
+# up first (scripts/setup.sh) and builds Qt for Windows when it has none
+# (scripts/build-qt-windows.sh).
 #
 # Usage: build-windows.sh [x86_64|i686]...   (default: x86_64)
 # Output: build-windows-program-<arch>/bin/ (beside $BUILD_DIR)
@@ -17,6 +18,7 @@ if [ ${#archs[@]} -eq 0 ]; then
     archs=(x86_64)
 fi
 
+"$here/setup.sh"
 for arch in "${archs[@]}"; do
     "$here/build-qt-windows.sh" "$arch"
     qt=$("$here/build-qt-windows.sh" --prefix "$arch")
