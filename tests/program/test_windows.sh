@@ -22,6 +22,11 @@ if [ ! -x "$wine" ]; then
     echo "SKIP: $wine is missing (Debian package $([ "$arch" = x86_64 ] && echo wine64 || echo 'wine32, multiarch i386'))"
     exit $skip
 fi
+# A kernel without IA-32 emulation cannot start the 32-bit loader.
+if ! "$wine" --version >/dev/null 2>&1; then
+    echo "SKIP: $wine does not run here (for i686: a kernel without 32-bit emulation)"
+    exit $skip
+fi
 wineserver=/usr/lib/wine/wineserver
 if ! command -v Xvfb >/dev/null; then
     echo "SKIP: Xvfb is not installed (Debian package xvfb); the program cannot be run on a virtual screen"
