@@ -39,43 +39,13 @@ for tool in openbox xdotool xprop import convert; do
     fi
 done
 
-work=$(mktemp -d)
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
+# wine's own processes of this prefix would outlive the test.
+trap 'status=$?; "$wineserver" -k 2>/dev/null; (exit $status); cleanup' EXIT
 export WINEPREFIX=${WINEPREFIX:-$work/wineprefix}
 # A fresh prefix asks to install .NET and Gecko unless they are turned off;
 # wine's errors stay on, for the failure messages.
 export WINEDLLOVERRIDES=mscoree,mshtml= WINEDEBUG=fixme-all
-pids=()
-cleanup() {
-    local status=$?
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    # wine's own processes of this prefix would outlive the test.
-    "$wineserver" -k 2>/dev/null || true
-    if [ $status -eq 0 ]; then
-        rm -rf "$work"
-    else
-        echo "screenshots and output kept in $work" >&2
-    fi
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Polls a condition (a shell command) for up to $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.1
-    done
-}
 
 # Creating a prefix takes a while; do it before any window is waited for.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -84,17 +54,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wineserver" -w
 fi
 
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
+start_screen
 echo "virtual screen on $DISPLAY"
-
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-wait_for 10 wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
 
 # Starts visualview.exe from $program and waits for its full-screen window.
 start_program() {
