@@ -1,9 +1,9 @@
 #include "quorvel.h"
 
+#include "boardconfigurator.h"
 #include "inputqueue.h"
 
 #include <QString>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -125,7 +125,9 @@ QPoint Quorvel::Controls::globalPoint(const QRect& screen) const
                   screen.y() + int(screen.height() * pos.y()));
 }
 
-Quorvel::Quorvel(QObject* parent) : QObject(parent), hardware(new NorvaHardware(this))
+Quorvel::Quorvel(QObject* parent)
+    : QObject(parent), hardware(new NorvaHardware(this)),
+      configurator(new BoardConfigurator(hardware, this))
 {
     // The hardware object's signals come through a queue that keeps their
     // order and hands them on in the GUI thread, in slices of bounded time.
@@ -147,15 +149,12 @@ Quorvel::Quorvel(QObject* parent) : QObject(parent), hardware(new NorvaHardware(
     connect(input, &InputQueue::dropped, this, &Quorvel::endContacts);
 
     hardware->attachDriver();
-    configureBoard();
+    configurator->configure();
 }
 
 Quorvel::~Quorvel()
 {
-    // A pending configuration must not fire into an adapter that is gone.
-    delete configDelayTimer;
-    configDelayTimer = nullptr;
-    routeBoard(0);
+    configurator->release();
     hardware->detachDriver();
 }
 
@@ -217,12 +216,7 @@ void Quorvel::in_device_enum_count(int count)
     if (acceptedBoards == 0)
         endContacts();
     acceptedBoards = 0;
-    delete configDelayTimer;
-    configDelayTimer = new QTimer;
-    configDelayTimer->setSingleShot(true);
-    configDelayTimer->setInterval(ConfigDelayMs);
-    connect(configDelayTimer, &QTimer::timeout, this, &Quorvel::in_config_delay_timeout);
-    configDelayTimer->start();
+    configurator->configureLater();
 }
 
 // With no board left, no contact of one can still be down: those that the
@@ -246,32 +240,6 @@ void Quorvel::endContacts()
     liftHeld(heldErasers, m.lastErasers,
              [this](std::vector<Controls>& held) { emit out_quorvel_erase_event(held); });
     passThrough.clear();
-}
-
-void Quorvel::in_config_delay_timeout()
-{
-    configureBoard();
-    // The timer is the sender of the signal being handled: let the event loop
-    // delete it once the emission is over.
-    configDelayTimer->deleteLater();
-    configDelayTimer = nullptr;
-}
-
-void Quorvel::configureBoard()
-{
-    routeBoard(1);
-}
-
-// Flag 1 routes the boards' pens and touches to the visualiser, 0 gives them
-// back to the system.
-void Quorvel::routeBoard(qint32 flag)
-{
-    for (quint8 pen = 0; pen < 4; ++pen) {
-        hardware->sendPenModeCommand(pen, 2);
-        hardware->setPenDestination(pen + 1, flag);
-    }
-    hardware->setTouchDestination(flag);
-    hardware->sendPlCommand(flag);
 }
 
 void Quorvel::in_pen_event(const NorvaHardware::PenEvent& event)

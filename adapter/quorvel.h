@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-class QTimer;
+class BoardConfigurator;
 
 // The input adapter between the hardware object and the dialog. It turns board
 // records into contact records, drops repeats, offers every contact to the
@@ -70,8 +70,6 @@ public:
     // Identifier space: pens -1 - index, touches and erasers from their bases.
     static constexpr qint32 TouchIdBase = 256;
     static constexpr qint32 EraseIdBase = 512;
-    // A burst of enumerations configures the boards once, this long after the last.
-    static constexpr int ConfigDelayMs = 2000;
 
     // Attaches to the driver, enumerates and configures the boards.
     explicit Quorvel(QObject* parent = nullptr);
@@ -106,19 +104,14 @@ public slots:
     void in_touch_event(const NorvaHardware::TouchEvent& event);
     void in_erase_event(const NorvaHardware::EraseEvent& event);
 
-private slots:
-    void in_config_delay_timeout();
-
 private:
     void endContacts();
-    void configureBoard();
-    void routeBoard(qint32 flag);
 
     NorvaHardware* hardware = nullptr;
+    BoardConfigurator* configurator = nullptr;
     std::vector<Controls> heldTouches;
     std::vector<Controls> heldErasers;
     std::map<int, bool> passThrough;
-    QTimer* configDelayTimer = nullptr;
     // Boards accepted by the enumeration under way; its count resets it.
     int acceptedBoards = 0;
 };
