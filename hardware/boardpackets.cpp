@@ -49,15 +49,18 @@ qint32 recordField(const DeviceRecord& record, std::size_t offset)
 
 } // namespace
 
-QByteArray stripPrefix(const unsigned char* bytes, quint32 length)
+QByteArray delivery(const unsigned char* bytes, quint32 length)
 {
     if (bytes == nullptr || length == 0 || length > quint32(std::numeric_limits<int>::max()))
         return QByteArray();
-    if (length >= PrefixSize && bytes[1] == PrefixMarker) {
-        bytes += PrefixSize;
-        length -= PrefixSize;
-    }
     return QByteArray(reinterpret_cast<const char*>(bytes), int(length));
+}
+
+QByteArray stripPrefix(const QByteArray& bytes)
+{
+    if (bytes.size() >= PrefixSize && byteAt(bytes, 1) == PrefixMarker)
+        return bytes.mid(PrefixSize);
+    return bytes;
 }
 
 Kind classify(const QByteArray& packet)

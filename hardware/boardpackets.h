@@ -31,9 +31,11 @@ constexpr int MaxContactsPerTouchPacket = 36;
 // The description text in the driver's device record, NUL included.
 constexpr std::size_t DescriptionCapacity = 515;
 
-// Drops the optional three-byte prefix (byte 1 = 'A') and copies the rest.
-// No board sends a packet of 2 GiB or more: such a length gives no packet.
-QByteArray stripPrefix(const unsigned char* bytes, quint32 length);
+// The bytes of one delivery from the driver, copied as they are. No board
+// sends a packet of 2 GiB or more: such a length gives no packet.
+QByteArray delivery(const unsigned char* bytes, quint32 length);
+// Drops the optional three-byte prefix (byte 1 = 'A').
+QByteArray stripPrefix(const QByteArray& bytes);
 
 // Which decoder a packet (prefix removed) belongs to.
 Kind classify(const QByteArray& packet);

@@ -125,7 +125,7 @@ void NorvaHardware::enumerateDevices()
             std::lock_guard<std::mutex> guard(devicesMutex);
             devices.append(entry.device);
         }
-        emit deviceEnumerated(index, entry.info);
+        emit deviceEnumerated(index, entry.info, entry.device);
     }
     emit deviceEnumCount(count);
 }
@@ -149,7 +149,9 @@ void NORVA_CALLBACK NorvaHardware::packetCallback(uint32_t tag, const uint8_t* b
     auto* hardware = static_cast<NorvaHardware*>(context);
     if (!hardware->gate.enter())
         return;
-    hardware->dispatchPacket(BoardPackets::stripPrefix(bytes, length), qint32(tag));
+    const QByteArray delivered = BoardPackets::delivery(bytes, length);
+    emit hardware->packetReceived(delivered, tag);
+    hardware->dispatchPacket(BoardPackets::stripPrefix(delivered), qint32(tag));
     hardware->gate.leave();
 }
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <mutex>
 
-// The connection to the board driver: it publishes every decoded board packet
-// as a signal, emitted on the thread that delivered the packet, and sends
+// The connection to the board driver: it publishes every board packet, as it
+// came and decoded, as signals emitted on the thread that delivered it, and sends
 // commands and pass-through packets back to the boards.
 //
 // The driver calls back on threads of its own: packets on one, plug-and-play
@@ -107,12 +107,16 @@ public:
 
 signals:
     void pnpEvent();
-    void deviceEnumerated(int index, NorvaHardware::DeviceInfo info);
+    // device is the driver's identifier of the board, which packets do not carry.
+    void deviceEnumerated(int index, NorvaHardware::DeviceInfo info, qint32 device);
     void deviceEnumCount(int count);
     void penEvent(NorvaHardware::PenEvent ev);
     void touchEvent(NorvaHardware::TouchEvent ev);
     void eraseEvent(NorvaHardware::EraseEvent ev);
     void touchStatus(int id, NorvaHardware::TouchStatus status);
+    // Every packet as the driver delivered it, prefix included, with the
+    // driver's tag; emitted before it is decoded, on the driver's thread.
+    void packetReceived(QByteArray bytes, quint32 tag);
 
 private:
     // Counts the driver's callbacks in flight, so that destruction can wait

@@ -19,8 +19,8 @@ QByteArray hex(const char* text)
 
 QByteArray delivered(const QByteArray& bytes)
 {
-    return stripPrefix(reinterpret_cast<const unsigned char*>(bytes.constData()),
-                       quint32(bytes.size()));
+    return stripPrefix(
+        delivery(reinterpret_cast<const unsigned char*>(bytes.constData()), quint32(bytes.size())));
 }
 
 NorvaHardware::TouchContact touch(quint8 id, qint32 x, qint32 y, bool down)
@@ -281,8 +281,8 @@ void TestBoardPackets::oversizedLengthGivesNoPacket()
 {
     // A length no board sends must not be taken as a count of bytes to copy.
     const unsigned char bytes[] = {0x08, 0x21, 0x00};
-    QVERIFY(stripPrefix(bytes, 0x80000000u).isEmpty());
-    QVERIFY(stripPrefix(bytes, 0xFFFFFFFFu).isEmpty());
+    QVERIFY(delivery(bytes, 0x80000000u).isEmpty());
+    QVERIFY(delivery(bytes, 0xFFFFFFFFu).isEmpty());
 }
 
 void TestBoardPackets::singleContactPacket()
@@ -421,7 +421,7 @@ void TestBoardPackets::anyBytesAreHandled()
                 b = quint8(random.bounded(256));
             if (length >= 2)
                 bytes[1] = quint8(round < 4 ? 0x41 + round : random.bounded(256));
-            const QByteArray packet = stripPrefix(bytes.data(), quint32(length));
+            const QByteArray packet = stripPrefix(delivery(bytes.data(), quint32(length)));
             const Kind kind = classify(packet);
             if (kind == Kind::Touch)
                 QCOMPARE(decodeTouch(packet).size(), qMax(0, (packet.size() - 2) / 7));

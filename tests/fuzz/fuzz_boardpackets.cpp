@@ -107,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // libFuzzer's input is a heap buffer of exactly this size, as the
     // driver's would be: a read past it shows up under the address sanitizer.
-    const QByteArray stripped = BoardPackets::stripPrefix(data, quint32(size));
+    const QByteArray stripped =
+        BoardPackets::stripPrefix(BoardPackets::delivery(data, quint32(size)));
     const bool prefixed = size >= 3 && data[1] == 0x41;
     const std::size_t offset = prefixed ? 3 : 0;
     check(std::size_t(stripped.size()) == size - offset &&

@@ -22,7 +22,8 @@ std::bitset<128> erasersDown;
 void checkPacket(const EventTranslator::Packet& bytes)
 {
     check(!bytes.empty() && bytes.size() <= 254 && bytes[0] == bytes.size(), "packet length byte");
-    const QByteArray packet = BoardPackets::stripPrefix(bytes.data(), quint32(bytes.size()));
+    const QByteArray packet =
+        BoardPackets::stripPrefix(BoardPackets::delivery(bytes.data(), quint32(bytes.size())));
     check(packet.size() == int(bytes.size()), "a packet taken for a prefixed one");
     switch (BoardPackets::classify(packet)) {
     case BoardPackets::Kind::Pen: {

@@ -14,7 +14,7 @@ namespace {
 
 QByteArray delivered(const std::vector<uint8_t>& bytes)
 {
-    return BoardPackets::stripPrefix(bytes.data(), quint32(bytes.size()));
+    return BoardPackets::stripPrefix(BoardPackets::delivery(bytes.data(), quint32(bytes.size())));
 }
 
 void checkPacket(const Scenario::Command& command, double t)

@@ -121,8 +121,8 @@ int main(int argc, char** argv)
     EventTranslator translator(recording.device);
     const auto take = [&](const std::vector<EventTranslator::Packet>& packets) {
         for (const EventTranslator::Packet& bytes : packets) {
-            const QByteArray packet =
-                BoardPackets::stripPrefix(bytes.data(), quint32(bytes.size()));
+            const QByteArray packet = BoardPackets::stripPrefix(
+                BoardPackets::delivery(bytes.data(), quint32(bytes.size())));
             switch (BoardPackets::classify(packet)) {
             case BoardPackets::Kind::Pen: {
                 const NorvaHardware::PenEvent pen = BoardPackets::decodePen(packet);
