@@ -420,6 +420,7 @@ void BoardDriver::loadRecordings(Session& session, std::vector<Scenario::Command
 void BoardDriver::play(std::shared_ptr<Session> session)
 {
     t_sessionStopping = &session->stopping;
+    session->due = Clock::now();
     run(*session, session->commands, 0.0);
     // Injected packets keep coming after the scenario ends.
     waitFor(*session, std::nullopt, [] { return false; });
@@ -459,7 +460,10 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
         const auto after = [&](int ms) { return Clock::now() + std::chrono::milliseconds(ms); };
         switch (command.op) {
         case Op::Wait:
-            waitFor(session, after(command.amount), [] { return false; });
+            // Kept to the schedule, so that the time spent sending and waking
+            // up does not add up over a long scenario.
+            session.due += std::chrono::milliseconds(command.amount);
+            waitFor(session, session.due, [] { return false; });
             break;
         case Op::WaitCallback: {
             const bool registered = waitFor(session, after(command.amount), [&] {
@@ -473,6 +477,7 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
                                                       std::to_string(command.amount) + " ms"}
                                  .text()
                           << std::endl;
+            session.due = Clock::now();
             break;
         }
         case Op::WaitFile: {
@@ -488,6 +493,7 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
                                                       std::to_string(command.amount) + " ms"}
                                  .text()
                           << std::endl;
+            session.due = Clock::now();
             break;
         }
         case Op::Raw:

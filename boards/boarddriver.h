@@ -146,6 +146,10 @@ private:
         int32_t nextChannel = 1;
         Invocation packetInFlight;
         Invocation pnpInFlight;
+        // Where the player's schedule stands: a wait ends its time after the
+        // previous one was due to end, however long sending took in between;
+        // waiting for a callback or a file starts it again from when that ends.
+        std::chrono::steady_clock::time_point due;
         std::thread player;
         std::thread notifier;
 #ifdef NORVABOARD_LIVE_DEVICES
