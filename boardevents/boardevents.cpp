@@ -1,0 +1,163 @@
+#include "boardevents.h"
+
+#include "boardconfigurator.h"
+#include "packetreport.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+namespace {
+
+void complain(const QString& text)
+{
+    std::cerr << "boardevents: " << text.toStdString() << std::endl;
+}
+
+} // namespace
+
+BoardEvents::BoardEvents(const Options& options, QObject* parent)
+    : QObject(parent), options(options), hardware(std::make_unique<NorvaHardware>())
+{
+    if (options.configure)
+        configurator = new BoardConfigurator(hardware.get(), this);
+
+    // Timed on the thread that reports it, handled here in order; the
+    // enumeration at attach reports on this thread, and is queued alike.
+    const auto timed = [this](auto handle) {
+        return [this, handle](auto... args) {
+            const double ms = now();
+            QMetaObject::invokeMethod(
+                this, [=] { (this->*handle)(ms, args...); }, Qt::QueuedConnection);
+        };
+    };
+    NorvaHardware* h = hardware.get();
+    connect(h, &NorvaHardware::pnpEvent, this, timed(&BoardEvents::onPnp), Qt::DirectConnection);
+    connect(h, &NorvaHardware::deviceEnumerated, this, timed(&BoardEvents::onBoard),
+            Qt::DirectConnection);
+    connect(h, &NorvaHardware::deviceEnumCount, this, timed(&BoardEvents::onCount),
+            Qt::DirectConnection);
+    connect(h, &NorvaHardware::packetReceived, this, timed(&BoardEvents::onPacket),
+            Qt::DirectConnection);
+}
+
+BoardEvents::~BoardEvents()
+{
+    // No callback may come once the rest is gone.
+    hardware.reset();
+}
+
+bool BoardEvents::start()
+{
+    clock.start();
+    if (!hardware->attachDriver()) {
+        complain(QStringLiteral("no board driver: the library libnorvaboardex cannot be loaded"));
+        return false;
+    }
+    // What the driver reports meanwhile waits in the event queue.
+    if (!options.recordPath.isEmpty()) {
+        QString error;
+        if (!recorder.open(options.recordPath, &error)) {
+            complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, error));
+            return false;
+        }
+        recording = true;
+    }
+    std::cout << "# boardevents: ms since start, the board (device id, ? when not known) and "
+                 "what it sent"
+              << std::endl;
+    if (configurator)
+        configurator->configure();
+    return true;
+}
+
+void BoardEvents::stop()
+{
+    if (stopped)
+        return;
+    stopped = true;
+    if (configurator)
+        configurator->release();
+    hardware->detachDriver();
+    // What the driver delivered before the detach may still be on its way here.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+
+    const double ms = now();
+    if (recording) {
+        QString error;
+        if (!recorder.finish(ms, &error)) {
+            complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, error));
+            status = 1;
+        }
+    }
+    std::cout << "# summary: " << QString::number(ms, 'f', 3).toStdString() << " ms" << std::endl;
+    const QStringList lines = summary.lines();
+    if (lines.isEmpty())
+        std::cout << "# no board and no packet" << std::endl;
+    for (const QString& line : lines)
+        std::cout << "# " << line.toStdString() << std::endl;
+    emit finished(status);
+}
+
+double BoardEvents::now() const
+{
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+void BoardEvents::print(double ms, const QString& text)
+{
+    std::cout << QString::number(ms, 'f', 3).rightJustified(10).toStdString() << ' '
+              << text.toStdString() << std::endl;
+    // A reader that went away (a closed pipe) ends the session.
+    if (!std::cout && status == 0) {
+        status = 1;
+        QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
+    }
+}
+
+void BoardEvents::onPnp(double ms)
+{
+    changedMs = ms;
+    present.clear();
+    print(ms, QStringLiteral("pnp"));
+}
+
+void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo& info,
+                          qint32 device)
+{
+    if (!changedMs)
+        changedMs = ms;
+    present.append({device, info});
+    summary.addBoard(device);
+    print(ms, QStringLiteral("board %1 device %2 %3")
+                  .arg(index)
+                  .arg(device)
+                  .arg(ScenarioRecorder::description(info)));
+}
+
+void BoardEvents::onCount(double ms, int count)
+{
+    print(ms, QStringLiteral("boards %1 of %2").arg(present.size()).arg(count));
+    if (present.isEmpty())
+        std::cout << "# no board: waiting for one to be plugged in" << std::endl;
+    if (recording)
+        recorder.boards(changedMs.value_or(ms), present);
+    changedMs.reset();
+    if (configurator)
+        configurator->configureLater();
+}
+
+void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
+{
+    const PacketReport report = PacketReport::decode(bytes, tag);
+    // The driver calls back with the same context for every board: only
+    // a single board tells where a packet came from.
+    const Board board = present.size() == 1 ? Board(present.first().device) : std::nullopt;
+    summary.add(board, ms, report);
+    if (recording)
+        recorder.packet(ms, board, bytes);
+    QString text = (board ? QString::number(*board) : QStringLiteral("?")) + ' ' + report.text();
+    if (options.raw)
+        text += QStringLiteral(" | ") + report.hex();
+    print(ms, text);
+}

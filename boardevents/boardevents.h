@@ -1,0 +1,74 @@
+#pragma once
+
+#include "scenariorecorder.h"
+#include "sessionsummary.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class BoardConfigurator;
+
+// One session of the board events tool: it attaches to the driver through
+// the hardware object, prints the boards and every packet as lines on
+// standard output, records the session when asked, and at the end detaches
+// and prints a summary.
+//
+// Packets and plug-and-play changes are timed on the driver's threads as
+// they come, then handled in the thread of this object in the order they came.
+class BoardEvents : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        bool raw = false;
+        bool configure = false;
+        QString recordPath;
+    };
+
+    explicit BoardEvents(const Options& options, QObject* parent = nullptr);
+    ~BoardEvents() override;
+
+    // Attaches to the driver and opens the recording. False, with the
+    // reason on standard error, when either fails.
+    bool start();
+    // Gives the boards back if this session configured them, detaches,
+    // handles what came before the detach, completes the recording and
+    // prints the summary. Emits finished once, with the exit status.
+    void stop();
+
+signals:
+    void finished(int status);
+
+private:
+    using Board = std::optional<qint32>;
+
+    double now() const;
+    void print(double ms, const QString& text);
+    void onPnp(double ms);
+    void onBoard(double ms, int index, const NorvaHardware::DeviceInfo& info, qint32 device);
+    void onCount(double ms, int count);
+    void onPacket(double ms, const QByteArray& bytes, quint32 tag);
+
+    Options options;
+    QElapsedTimer clock;
+    ScenarioRecorder recorder;
+    SessionSummary summary;
+    bool recording = false;
+    bool stopped = false;
+    int status = 0;
+    // Boards whose packets come in now, and the enumeration that lists them.
+    QList<ScenarioRecorder::Board> present;
+    // When the boards changed: the plug-and-play notification, or the first
+    // board found at start.
+    std::optional<double> changedMs;
+    // Declared last: destroyed first, so that no callback outlives the rest.
+    std::unique_ptr<NorvaHardware> hardware;
+    BoardConfigurator* configurator = nullptr;
+};

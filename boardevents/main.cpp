@@ -1,0 +1,115 @@
+#include "boardevents.h"
+#include "interruptwatcher.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <iostream>
+#include <limits>
+
+namespace {
+
+const char* const Usage =
+    "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--configure]";
+
+const char* const Description = R"(
+Lists the boards that the board driver reports and prints every packet they
+send, decoded, one line each, until Ctrl+C or the end of --duration; then
+detaches and prints a summary per board.
+
+Lines (times are milliseconds since start):
+  <ms> board <index> device <id> hid<..> vid<..> pid<..> xp<..> xt<..> xl<..>
+  <ms> boards <accepted> of <count>   after each enumeration
+  <ms> pnp                            a plug-and-play change; boards follow
+  <ms> <board> pen <index> <x> <y> [tip] [button] [bit2]
+  <ms> <board> touch [<id> down|up <x> <y> <size>[; ...]]
+  <ms> <board> eraser [<id> down|up <x> <y> <width> <height>[; ...]]
+  <ms> <board> status <six values> tag <driver's tag>
+  <ms> <board> ignored length <bytes>
+<board> is the device id, or ? while several boards are present (the driver
+does not say which one sent a packet). Coordinates and sizes are board units.
+--raw adds " | " and the packet's bytes in hex. Other lines start with #,
+among them the summary: per board the packets by kind, the contacts seen, the
+most down at once, and per pen, touch and eraser the intervals between
+reports of a contact that is down, median and 99th percentile, with the
+report rate the median gives.
+
+A recording is a scenario for the simulated board: play it back with
+NORVABOARD_SCENARIO=<file> set for boardevents or the visualiser.
+
+Exit status: 0, 1 when the driver cannot be loaded or a file cannot be
+written, 2 for a wrong command line.)";
+
+int usageError(const QString& message)
+{
+    std::cerr << "boardevents: " << message.toStdString() << '\n' << Usage << std::endl;
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("boardevents"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description).trimmed());
+    const QCommandLineOption help({"h", "help"}, QStringLiteral("Shows this help."));
+    const QCommandLineOption raw(QStringLiteral("raw"),
+                                 QStringLiteral("Adds each packet's bytes in hex to its line."));
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Also writes the session to <file> as a scenario for the simulated board."),
+        QStringLiteral("file"));
+    const QCommandLineOption duration(
+        QStringLiteral("duration"),
+        QStringLiteral("Ends the session after <seconds> (decimals allowed; 0: list the boards "
+                       "and end)."),
+        QStringLiteral("seconds"));
+    const QCommandLineOption configure(
+        QStringLiteral("configure"),
+        QStringLiteral("Routes the boards' input to this program as the visualiser does, at start "
+                       "and after plug-and-play changes, and gives it back at the end. Without "
+                       "it the boards are left as they are."));
+    parser.addOptions({help, raw, record, duration, configure});
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::cout << parser.helpText().toStdString();
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    BoardEvents::Options options;
+    options.raw = parser.isSet(raw);
+    options.configure = parser.isSet(configure);
+    options.recordPath = parser.value(record);
+    if (parser.isSet(record) && options.recordPath.isEmpty())
+        return usageError(QStringLiteral("--record needs a file name"));
+    qint64 durationMs = -1;
+    if (parser.isSet(duration)) {
+        bool ok = false;
+        const double seconds = parser.value(duration).toDouble(&ok);
+        // A timer counts milliseconds in an int.
+        if (!ok || !(seconds >= 0) || seconds * 1000 > std::numeric_limits<int>::max())
+            return usageError(QStringLiteral("bad duration '%1': give seconds from 0 to 2147483")
+                                  .arg(parser.value(duration)));
+        durationMs = qRound64(seconds * 1000);
+    }
+
+    BoardEvents session(options);
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &session, &BoardEvents::stop);
+    QObject::connect(&session, &BoardEvents::finished, &app,
+                     [](int status) { QCoreApplication::exit(status); });
+    if (!session.start())
+        return 1;
+    if (durationMs >= 0)
+        QTimer::singleShot(int(durationMs), Qt::PreciseTimer, &session, &BoardEvents::stop);
+    return app.exec();
+}

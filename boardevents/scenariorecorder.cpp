@@ -1,0 +1,157 @@
+#include "scenariorecorder.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+namespace {
+
+// The longest wait that a scenario line takes.
+constexpr qint64 MaxWaitMs = 3600000;
+
+// A character that would end the line or start a comment in a scenario.
+QString printable(QString text)
+{
+    for (QChar& c : text) {
+        if (c < QChar(' ') || c == QChar('#') || c == QChar(0x7f))
+            c = QChar('?');
+    }
+    return text;
+}
+
+} // namespace
+
+QString ScenarioRecorder::description(const NorvaHardware::DeviceInfo& info)
+{
+    return QStringLiteral("hid<%1> vid<%2> pid<%3> xp<%4> xt<%5> xl<%6>")
+        .arg(printable(info.hid))
+        .arg(info.vid, 4, 16, QChar('0'))
+        .arg(info.pid, 4, 16, QChar('0'))
+        .arg(info.xp)
+        .arg(info.xt)
+        .arg(info.xl);
+}
+
+bool ScenarioRecorder::open(const QString& path, QString* error)
+{
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        *error = file.errorString();
+        return false;
+    }
+    write(QStringLiteral("# A board events session recorded by boardevents on %1.")
+              .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
+    write(QStringLiteral(
+        "# Play it back with the simulated board: NORVABOARD_SCENARIO=<this file>."));
+    return true;
+}
+
+void ScenarioRecorder::declare(const Board& board, bool isPlugged)
+{
+    const int number = int(numbers.size()) + 1;
+    numbers[board.device] = number;
+    plugged[number] = isPlugged;
+    write(QStringLiteral("board %1 %2%3 # device %4")
+              .arg(number)
+              .arg(isPlugged ? QString() : QStringLiteral("unplugged "))
+              .arg(description(board.info))
+              .arg(board.device));
+    if (current == 0)
+        current = number;
+}
+
+void ScenarioRecorder::boards(double ms, const QList<Board>& present)
+{
+    if (!started) {
+        started = true;
+        for (const Board& board : present)
+            declare(board, true);
+        if (!present.isEmpty()) {
+            // Packets come only once the host has registered for them: the
+            // schedule starts there, as it did when recording.
+            write(QStringLiteral("wait callback %1").arg(current));
+            originMs = ms;
+        }
+    } else {
+        waitUntil(ms);
+        QList<int> now;
+        for (const Board& board : present) {
+            if (numbers.count(board.device) == 0)
+                declare(board, false);
+            now << numbers[board.device];
+        }
+        for (auto& [number, isPlugged] : plugged) {
+            if (isPlugged != now.contains(number)) {
+                isPlugged = !isPlugged;
+                write(QStringLiteral("%1 %2")
+                          .arg(QLatin1String(isPlugged ? "plug" : "unplug"))
+                          .arg(number));
+            }
+        }
+    }
+    if (numbers.empty())
+        return;
+    const auto waiting = std::exchange(early, {});
+    for (const auto& [at, bytes] : waiting)
+        packet(at, std::nullopt, bytes);
+}
+
+void ScenarioRecorder::packet(double ms, std::optional<qint32> device, const QByteArray& bytes)
+{
+    if (numbers.empty()) {
+        early.append({ms, bytes});
+        return;
+    }
+    if (bytes.isEmpty()) {
+        write(QStringLiteral("# an empty packet at %1 ms").arg(ms, 0, 'f', 3));
+        return;
+    }
+    // A packet whose board is not known goes to the board of the one before,
+    // or to the first one plugged in if that one went.
+    int number = current;
+    if (device && numbers.count(*device))
+        number = numbers[*device];
+    else if (!plugged[current]) {
+        const auto first = std::find_if(plugged.begin(), plugged.end(),
+                                        [](const auto& entry) { return entry.second; });
+        if (first != plugged.end())
+            number = first->first;
+    }
+    waitUntil(ms);
+    if (number != current) {
+        current = number;
+        write(QStringLiteral("use %1").arg(number));
+    }
+    write(QStringLiteral("raw ") + QString::fromLatin1(bytes.toHex(' ')));
+    ++packets;
+}
+
+void ScenarioRecorder::waitUntil(double ms)
+{
+    const qint64 target = qRound64(ms - originMs);
+    while (scheduledMs < target) {
+        const qint64 step = std::min(target - scheduledMs, MaxWaitMs);
+        write(QStringLiteral("wait %1").arg(step));
+        scheduledMs += step;
+    }
+}
+
+void ScenarioRecorder::write(const QString& line)
+{
+    file.write(line.toUtf8() + '\n');
+}
+
+bool ScenarioRecorder::finish(double ms, QString* error)
+{
+    // Packets that came before any board: kept, to be read, not played.
+    for (const auto& [at, bytes] : early)
+        write(QStringLiteral("# a packet from no board at %1 ms: %2")
+                  .arg(at, 0, 'f', 3)
+                  .arg(QString::fromLatin1(bytes.toHex(' '))));
+    write(QStringLiteral("# %1 packets in %2 ms").arg(packets).arg(ms, 0, 'f', 3));
+    const bool written = file.flush() && file.error() == QFileDevice::NoError;
+    if (!written)
+        *error = file.errorString();
+    file.close();
+    return written;
+}

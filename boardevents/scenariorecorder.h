@@ -1,0 +1,58 @@
+#pragma once
+
+#include "norvahardware.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QString>
+
+#include <map>
+#include <optional>
+#include <utility>
+
+// Writes a session as a scenario for the simulated board: the boards with
+// their descriptions, every packet as a raw line, and the boards coming and
+// going. The waits keep every packet at its offset from the start: each one
+// is the difference of two offsets rounded to whole milliseconds, so no
+// rounding error builds up.
+class ScenarioRecorder
+{
+public:
+    struct Board
+    {
+        qint32 device = 0;
+        NorvaHardware::DeviceInfo info;
+    };
+
+    // The description that declares a board with these fields, on one line.
+    static QString description(const NorvaHardware::DeviceInfo& info);
+
+    // Creates or empties the file; false with the reason when it cannot.
+    bool open(const QString& path, QString* error);
+    // The boards present after an enumeration, and when they changed (the
+    // plug-and-play notification; at start, when the first board was found).
+    void boards(double ms, const QList<Board>& present);
+    // A packet as delivered, from the given board or from one not known.
+    void packet(double ms, std::optional<qint32> device, const QByteArray& bytes);
+    // Completes the file; false with the reason when it could not be written.
+    bool finish(double ms, QString* error);
+
+private:
+    void declare(const Board& board, bool plugged);
+    void waitUntil(double ms);
+    void write(const QString& line);
+
+    QFile file;
+    // Scenario board numbers by device id, and whether each is plugged in.
+    std::map<qint32, int> numbers;
+    std::map<int, bool> plugged;
+    bool started = false;
+    // The offset that the scenario's time 0 stands for, and how far its waits reach.
+    double originMs = 0;
+    qint64 scheduledMs = 0;
+    int current = 0;
+    int packets = 0;
+    // Packets that came before the first board was declared.
+    QList<std::pair<double, QByteArray>> early;
+};
