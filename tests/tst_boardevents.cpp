@@ -1,0 +1,374 @@
+// The board events tool as its users run it, against the simulated board:
+// the lines it prints, plug-and-play, the summary's rates, the recording
+// played back, Ctrl+C, and its command line.
+
+#include "boardpackets.h"
+#include "simulatedboard.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <limits>
+
+namespace {
+
+const QByteArray OneBoard = "board 1 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> xl<1>\n";
+
+// One run of the program: its output lines split into event lines (time
+// first) and the rest (# first).
+class Session
+{
+public:
+    explicit Session(const QStringList& arguments, const QString& program = BOARDEVENTS)
+    {
+        process.start(program, arguments);
+    }
+    ~Session()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    // Reads until there are this many event lines, or the program ends.
+    bool waitForEvents(int count)
+    {
+        while (events().size() < count) {
+            if (!process.waitForReadyRead(20000))
+                return false;
+        }
+        return true;
+    }
+
+    // Ctrl+C, then the program's exit status.
+    int interrupt()
+    {
+        ::kill(pid_t(process.processId()), SIGINT);
+        return finish();
+    }
+
+    int finish()
+    {
+        if (!process.waitForFinished(30000))
+            return -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QStringList lines()
+    {
+        output += QString::fromUtf8(process.readAllStandardOutput());
+        return output.split('\n', Qt::SkipEmptyParts);
+    }
+
+    // What each event line says after its time.
+    QStringList events()
+    {
+        QStringList found;
+        for (const QString& line : lines())
+            if (!line.startsWith('#'))
+                found << line.trimmed().section(' ', 1);
+        return found;
+    }
+
+    QList<double> times()
+    {
+        QList<double> found;
+        for (const QString& line : lines())
+            if (!line.startsWith('#'))
+                found << line.trimmed().section(' ', 0, 0).toDouble();
+        return found;
+    }
+
+    QStringList summary() { return lines().filter(QRegularExpression("^# board ")); }
+
+    QString errors() { return QString::fromUtf8(process.readAllStandardError()); }
+
+    QProcess process;
+
+private:
+    QString output;
+};
+
+QString readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The number in a summary line after the given word.
+double figure(const QString& line, const QString& word)
+{
+    const QRegularExpression pattern(' ' + word + " ([0-9.]+)");
+    return pattern.match(line).captured(1).toDouble();
+}
+
+} // namespace
+
+class TestBoardEvents : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyKindOfPacket();
+    void plugAndPlayRecordedAndPlayedBack();
+    void summaryRates();
+    void roundTripKeepsOffsets();
+    void interruptCompletesRecordingAndDetaches();
+    void commandLine();
+};
+
+void TestBoardEvents::everyKindOfPacket()
+{
+    // 37 contacts do not fit one touch packet: the board sends two.
+    NorvaHardware::TouchEvent contacts;
+    for (int id = 0; id < 37; ++id)
+        contacts.append({quint8(id), 100 + id, 200, 0, true});
+    QByteArray split;
+    for (const QByteArray& packet : BoardPackets::touchPackets(contacts))
+        split += "raw " + packet.toHex(' ') + '\n';
+    SimulatedBoard board(OneBoard +
+                         "wait callback 1\n"
+                         "pen 3 100 200 tip button bit2\n"
+                         "prefix on\n"
+                         "pen 0 65535 0\n"
+                         "eraser 1 down 16384 16384 2400 1600; 2 up 1 2 3 4\n"
+                         "prefix off\n"
+                         "touch\n"
+                         "raw 08 a5 ff 02 80 7f 00 01\n"
+                         "raw 09 21 00 00 00 00 00 00 00\n"
+                         "raw 05 33 01 02 03\n"
+                         "raw 08\n" +
+                         split);
+    Session session({"--raw"});
+    QVERIFY(session.waitForEvents(12));
+    QCOMPARE(session.interrupt(), 0);
+
+    QStringList events = session.events();
+    QCOMPARE(events.size(), 12);
+    QCOMPARE(events.mid(0, 2),
+             QStringList({"board 0 device 1001 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> "
+                          "xl<1>",
+                          "boards 1 of 1"}));
+    QString touches;
+    for (int id = 0; id < 36; ++id)
+        touches += QStringLiteral("%1%2 down %3 200 0").arg(id ? "; " : " ").arg(id).arg(100 + id);
+    const QStringList expected = {
+        "1001 pen 3 100 200 tip button bit2 | 08 21 00 64 00 c8 00 1f",
+        "1001 pen 0 65535 0 | 0b 41 00 08 21 00 ff ff 00 00 00",
+        "1001 eraser 1 down 16384 16384 2400 1600; 2 up 1 2 3 4",
+        "1001 touch | 02 45",
+        "1001 status -1 2 -128 127 0 1 tag 5 | 08 a5 ff 02 80 7f 00 01",
+        "1001 ignored length 9 | 09 21 00 00 00 00 00 00 00",
+        "1001 ignored length 5 | 05 33 01 02 03",
+        "1001 ignored length 1 | 08",
+        "1001 touch" + touches,
+        "1001 touch 36 down 136 200 0",
+    };
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(events.at(2 + i).section(" | ", 0, expected.at(i).count(" | ")), expected.at(i));
+
+    // Pen 3, eraser 1 and the 37 touches stay down: 39 at once at the end.
+    QCOMPARE(session.summary().mid(0, 2),
+             QStringList({"# board 1001 packets 10 pen 2 touch 3 eraser 1 status 1 ignored 3",
+                          "# board 1001 contacts pen 2 touch 37 eraser 2 most-down 39"}));
+}
+
+void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
+{
+    QTemporaryDir dir;
+    const QString ready = dir.filePath("ready");
+    const QString recording = dir.filePath("session.txt");
+    const QByteArray scenario = "board 1 hid<A> vid<1> pid<2> xp<1> xt<2>\n"
+                                "board 2 unplugged hid<B> vid<3> pid<4> xp<2> xt<4> xl<1>\n"
+                                "wait callback 1\n"
+                                "pen 0 1 1 tip\n"
+                                "plug 2\n"
+                                "wait callback 2\n"
+                                "wait 200\n"
+                                "pen 0 2 2 tip\n"
+                                "unplug 1\n"
+                                "wait file " +
+                                QFile::encodeName(ready) + "\nwait 200\nuse 2\npen 0 3 3\n";
+    const QStringList expected = {
+        "board 0 device 1001 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0>",
+        "boards 1 of 1",
+        "1001 pen 0 1 1 tip",
+        "pnp",
+        "board 0 device 1001 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0>",
+        "board 1 device 1002 hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1>",
+        "boards 2 of 2",
+        // Which of the two sent it, the driver does not say.
+        "? pen 0 2 2 tip",
+        "pnp",
+        "board 0 device 1002 hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1>",
+        "boards 1 of 1",
+        "1002 pen 0 3 3",
+    };
+    {
+        SimulatedBoard board(scenario);
+        Session session({"--record", recording});
+        QVERIFY(session.waitForEvents(11));
+        QFile(ready).open(QIODevice::WriteOnly);
+        QVERIFY(session.waitForEvents(12));
+        QCOMPARE(session.interrupt(), 0);
+        QCOMPARE(session.events(), expected);
+        QCOMPARE(session.summary().filter(" packets "),
+                 QStringList({"# board 1001 packets 1 pen 1 touch 0 eraser 0 status 0 ignored 0",
+                              "# board 1002 packets 1 pen 1 touch 0 eraser 0 status 0 ignored 0",
+                              "# board ? packets 1 pen 1 touch 0 eraser 0 status 0 ignored 0"}));
+    }
+    const QStringList commands =
+        readAll(recording).split('\n').filter(QRegularExpression("^[a-z]"));
+    QCOMPARE(commands.filter(QRegularExpression("^(board|plug|unplug|use|raw)")),
+             QStringList({"board 1 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0> # device 1001",
+                          "raw 08 21 00 01 00 01 00 01",
+                          "board 2 unplugged hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1> # "
+                          "device 1002",
+                          "plug 2", "raw 08 21 00 02 00 02 00 01", "unplug 1", "use 2",
+                          "raw 08 21 00 03 00 03 00 00"}));
+
+    SimulatedBoard replay(readAll(recording).toUtf8());
+    Session session({});
+    QVERIFY(session.waitForEvents(12));
+    QCOMPARE(session.interrupt(), 0);
+    QCOMPARE(session.events(), expected);
+}
+
+void TestBoardEvents::summaryRates()
+{
+    SimulatedBoard board(OneBoard + "wait callback 1\n"
+                                    "repeat 100\npen 0 1000..2000 5000 tip\nwait 5\nend\n"
+                                    "pen 0 2000 5000\n"
+                                    "repeat 50\ntouch 1 down 100..200 300 50; 2 down 300 300 50\n"
+                                    "wait 10\nend\n"
+                                    "touch 1 up 200 300 50; 2 up 300 300 50\n"
+                                    "repeat 25\neraser 7 down 100..200 100 10 10\nwait 20\nend\n"
+                                    "eraser 7 up 200 100 10 10\n");
+    Session session({});
+    QVERIFY(session.waitForEvents(2 + 178));
+    QCOMPARE(session.interrupt(), 0);
+    const QStringList summary = session.summary();
+    QCOMPARE(summary.size(), 5);
+    QCOMPARE(summary.mid(0, 2),
+             QStringList({"# board 1001 packets 178 pen 101 touch 51 eraser 26 status 0 ignored 0",
+                          "# board 1001 contacts pen 1 touch 2 eraser 1 most-down 2"}));
+    // Every report of a contact that is down starts an interval.
+    const QList<std::pair<QString, double>> kinds = {{"pen", 5}, {"touch", 10}, {"eraser", 20}};
+    for (int i = 0; i < kinds.size(); ++i) {
+        const QString& line = summary.at(2 + i);
+        const auto [kind, ms] = kinds.at(i);
+        QVERIFY2(line.startsWith("# board 1001 " + kind + " intervals 100 ") ||
+                     (kind == "eraser" && line.contains(" intervals 25 ")),
+                 qPrintable(line));
+        QVERIFY2(qAbs(figure(line, "median") - ms) < 0.5, qPrintable(line));
+        QVERIFY2(figure(line, "p99") >= figure(line, "median"), qPrintable(line));
+        QVERIFY2(qAbs(figure(line, "rate") - 1000 / ms) < 100 / ms, qPrintable(line));
+    }
+}
+
+void TestBoardEvents::roundTripKeepsOffsets()
+{
+    QTemporaryDir dir;
+    const QString recording = dir.filePath("demo.txt");
+    SimulatedBoard board("");
+    qputenv("NORVABOARD_SCENARIO", "demo");
+    Session original({"--record", recording, "--duration", "2.5"});
+    QCOMPARE(original.finish(), 0);
+    const QStringList events = original.events();
+    const QList<double> times = original.times();
+    // The pen's circle, its lift and the first waves of the fingers.
+    QCOMPARE(events.filter(" pen ").size(), 121);
+    QVERIFY(!events.filter(" touch ").isEmpty());
+
+    // Offsets count from when the board was found: the recording starts
+    // there, after the time it takes to start a process. A machine under
+    // load may now and then hold the program back by more than 5 ms, so a
+    // replay has three tries; one that drifts fails every one.
+    qputenv("NORVABOARD_SCENARIO", QFile::encodeName(recording));
+    double best = std::numeric_limits<double>::max();
+    for (int attempt = 1; attempt <= 3 && best > 5; ++attempt) {
+        Session replay({"--duration", "3"});
+        QCOMPARE(replay.finish(), 0);
+        QCOMPARE(replay.events(), events);
+        const QList<double> replayed = replay.times();
+        double worst = 0;
+        for (int i = 2; i < times.size(); ++i)
+            worst = qMax(worst, qAbs((replayed[i] - replayed[0]) - (times[i] - times[0])));
+        qInfo("replay %d: %lld packets, largest deviation from the offset %.2f ms", attempt,
+              qint64(times.size() - 2), worst);
+        best = qMin(best, worst);
+    }
+    QVERIFY(best <= 5);
+}
+
+void TestBoardEvents::interruptCompletesRecordingAndDetaches()
+{
+    QTemporaryDir dir;
+    const QString recording = dir.filePath("demo.txt");
+    SimulatedBoard board("");
+    qputenv("NORVABOARD_SCENARIO", "demo");
+    Session session({"--record", recording, "--configure"});
+    QVERIFY(session.waitForEvents(2 + 10));
+    QCOMPARE(session.interrupt(), 0);
+
+    // Every packet printed is in the recording, and the recording is whole.
+    const int packets = session.events().size() - 2;
+    const QStringList written = readAll(recording).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(written.filter(QRegularExpression("^raw ")).size(), packets);
+    QVERIFY(written.last().startsWith(QStringLiteral("# %1 packets in ").arg(packets)));
+
+    // Configured once at start, the pending configuration dropped, the
+    // routing given back, every callback cleared, then the detach.
+    const QStringList calls = board.calls();
+    QCOMPARE(calls.filter("norvaWritePacket(1001, 3a504c310d, 5)").size(), 1);
+    QVERIFY(calls.size() > 5);
+    const QStringList tail = calls.mid(calls.size() - 5);
+    QCOMPARE(tail.at(0), QStringLiteral("norvaWritePacket(1001, 3a504c300d, 5) = 5"));
+    QVERIFY(tail.at(1).startsWith("norvaClearCallback(0, "));
+    QVERIFY(tail.at(2).startsWith("norvaClearCallback(1001, "));
+    QCOMPARE(tail.mid(3), QStringList({"norvaDetach()", "norvaDetach()"}));
+}
+
+void TestBoardEvents::commandLine()
+{
+    // No board at all: the simulated board without a scenario.
+    qunsetenv("NORVABOARD_SCENARIO");
+    qunsetenv("NORVABOARD_LOG");
+    Session help({"--help"});
+    QCOMPARE(help.finish(), 0);
+    QVERIFY(help.lines().contains("  --record <file>       Also writes the session to <file> as a "
+                                  "scenario for the"));
+
+    for (const QStringList& wrong : {QStringList{"--bogus"}, QStringList{"--duration", "-1"},
+                                     QStringList{"--duration"}, QStringList{"extra"}}) {
+        Session session(wrong);
+        QCOMPARE(session.finish(), 2);
+        QVERIFY(session.errors().contains("\nUsage: boardevents [--raw] [--record <file>]"));
+    }
+
+    Session unwritable({"--record", "/nonexistent/session.txt"});
+    QCOMPARE(unwritable.finish(), 1);
+    QVERIFY(unwritable.errors().startsWith("boardevents: cannot write /nonexistent/session.txt: "));
+
+    Session noBoard({"--duration", "0"});
+    QCOMPARE(noBoard.finish(), 0);
+    QCOMPARE(noBoard.events(), QStringList({"boards 0 of 0"}));
+    QVERIFY(noBoard.lines().contains("# no board: waiting for one to be plugged in"));
+
+    // Alone in a folder, with nothing on the library path: no driver.
+    QTemporaryDir alone;
+    const QString copy = alone.filePath("boardevents");
+    QVERIFY(QFile::copy(BOARDEVENTS, copy));
+    const QByteArray path = qgetenv("LD_LIBRARY_PATH");
+    qputenv("LD_LIBRARY_PATH", "");
+    Session noDriver({}, copy);
+    qputenv("LD_LIBRARY_PATH", path);
+    QCOMPARE(noDriver.finish(), 1);
+    QVERIFY(noDriver.errors().contains("boardevents: no board driver"));
+}
+
+QTEST_GUILESS_MAIN(TestBoardEvents)
+#include "tst_boardevents.moc"
