@@ -119,13 +119,15 @@ void NorvaHardware::enumerateDevices()
         const BoardPackets::DeviceEntry entry = BoardPackets::readDeviceRecord(record);
         if (!entry.usable)
             continue;
+        // Before the board's first packet can come: a receiver that tells
+        // boards apart by their enumeration knows the board by then.
+        emit deviceEnumerated(index, entry.info, entry.device);
         binding->setCallback(entry.device, packetCallback, this);
         binding->setXferMask(entry.device, AllTransfers);
         {
             std::lock_guard<std::mutex> guard(devicesMutex);
             devices.append(entry.device);
         }
-        emit deviceEnumerated(index, entry.info, entry.device);
     }
     emit deviceEnumCount(count);
 }
