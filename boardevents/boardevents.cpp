@@ -110,6 +110,7 @@ void BoardEvents::print(double ms, const QString& text)
               << text.toStdString() << std::endl;
     // A reader that went away (a closed pipe) ends the session.
     if (!std::cout && status == 0) {
+        complain(QStringLiteral("cannot write to standard output; the session ends"));
         status = 1;
         QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
     }
@@ -129,6 +130,8 @@ void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo&
         changedMs = ms;
     present.append({device, info});
     summary.addBoard(device);
+    if (recording)
+        recorder.found(*changedMs, present.last());
     print(ms, QStringLiteral("board %1 device %2 %3")
                   .arg(index)
                   .arg(device)
@@ -140,8 +143,12 @@ void BoardEvents::onCount(double ms, int count)
     print(ms, QStringLiteral("boards %1 of %2").arg(present.size()).arg(count));
     if (present.isEmpty())
         std::cout << "# no board: waiting for one to be plugged in" << std::endl;
-    if (recording)
-        recorder.boards(changedMs.value_or(ms), present);
+    if (recording) {
+        QList<qint32> devices;
+        for (const ScenarioRecorder::Board& board : present)
+            devices << board.device;
+        recorder.enumerated(changedMs.value_or(ms), devices);
+    }
     changedMs.reset();
     if (configurator)
         configurator->configureLater();

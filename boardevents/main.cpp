@@ -38,8 +38,8 @@ report rate the median gives.
 A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents or the visualiser.
 
-Exit status: 0, 1 when the driver cannot be loaded or a file cannot be
-written, 2 for a wrong command line.)";
+Exit status: 0, 1 when the driver cannot be loaded or the recording or the
+output cannot be written, 2 for a wrong command line.)";
 
 int usageError(const QString& message)
 {

@@ -60,13 +60,24 @@ void ScenarioRecorder::declare(const Board& board, bool isPlugged)
         current = number;
 }
 
-void ScenarioRecorder::boards(double ms, const QList<Board>& present)
+void ScenarioRecorder::found(double ms, const Board& board)
+{
+    if (started)
+        waitUntil(ms);
+    if (numbers.count(board.device) == 0)
+        declare(board, !started);
+    const int number = numbers[board.device];
+    if (!plugged[number]) {
+        plugged[number] = true;
+        write(QStringLiteral("plug %1").arg(number));
+    }
+}
+
+void ScenarioRecorder::enumerated(double ms, const QList<qint32>& present)
 {
     if (!started) {
         started = true;
-        for (const Board& board : present)
-            declare(board, true);
-        if (!present.isEmpty()) {
+        if (!numbers.empty()) {
             // Packets come only once the host has registered for them: the
             // schedule starts there, as it did when recording.
             write(QStringLiteral("wait callback %1").arg(current));
@@ -74,18 +85,10 @@ void ScenarioRecorder::boards(double ms, const QList<Board>& present)
         }
     } else {
         waitUntil(ms);
-        QList<int> now;
-        for (const Board& board : present) {
-            if (numbers.count(board.device) == 0)
-                declare(board, false);
-            now << numbers[board.device];
-        }
-        for (auto& [number, isPlugged] : plugged) {
-            if (isPlugged != now.contains(number)) {
-                isPlugged = !isPlugged;
-                write(QStringLiteral("%1 %2")
-                          .arg(QLatin1String(isPlugged ? "plug" : "unplug"))
-                          .arg(number));
+        for (const auto& [device, number] : numbers) {
+            if (plugged[number] && !present.contains(device)) {
+                plugged[number] = false;
+                write(QStringLiteral("unplug %1").arg(number));
             }
         }
     }
@@ -98,7 +101,7 @@ void ScenarioRecorder::boards(double ms, const QList<Board>& present)
 
 void ScenarioRecorder::packet(double ms, std::optional<qint32> device, const QByteArray& bytes)
 {
-    if (numbers.empty()) {
+    if (!started || numbers.empty()) {
         early.append({ms, bytes});
         return;
     }
@@ -143,7 +146,7 @@ void ScenarioRecorder::write(const QString& line)
 
 bool ScenarioRecorder::finish(double ms, QString* error)
 {
-    // Packets that came before any board: kept, to be read, not played.
+    // Packets that came before any board was found: kept, to be read, not played.
     for (const auto& [at, bytes] : early)
         write(QStringLiteral("# a packet from no board at %1 ms: %2")
                   .arg(at, 0, 'f', 3)

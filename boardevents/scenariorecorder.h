@@ -30,9 +30,11 @@ public:
 
     // Creates or empties the file; false with the reason when it cannot.
     bool open(const QString& path, QString* error);
-    // The boards present after an enumeration, and when they changed (the
-    // plug-and-play notification; at start, when the first board was found).
-    void boards(double ms, const QList<Board>& present);
+    // A board found by an enumeration, and the end of the enumeration with
+    // the boards it found; ms is when the boards changed: the plug-and-play
+    // notification, or at start when the first board was found.
+    void found(double ms, const Board& board);
+    void enumerated(double ms, const QList<qint32>& present);
     // A packet as delivered, from the given board or from one not known.
     void packet(double ms, std::optional<qint32> device, const QByteArray& bytes);
     // Completes the file; false with the reason when it could not be written.
@@ -53,6 +55,6 @@ private:
     qint64 scheduledMs = 0;
     int current = 0;
     int packets = 0;
-    // Packets that came before the first board was declared.
+    // Packets that came before the first enumeration ended with a board.
     QList<std::pair<double, QByteArray>> early;
 };
