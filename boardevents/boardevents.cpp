@@ -150,7 +150,8 @@ void BoardEvents::onCount(double ms, int count)
         recorder.enumerated(changedMs.value_or(ms), devices);
     }
     changedMs.reset();
-    if (configurator)
+    // Not once the boards were given back at the end.
+    if (configurator && !stopped)
         configurator->configureLater();
 }
 

@@ -2,8 +2,8 @@
 
 #include <QObject>
 
-// Turns Ctrl+C in the console (and, on Linux, a request to terminate) into
-// a signal in the thread that made the watcher, so that a session can end
+// Turns Ctrl+C in the console (on Linux also SIGTERM and SIGHUP) into a
+// signal in the thread that made the watcher, so that a session can end
 // cleanly. A second Ctrl+C ends the process at once. One watcher at a time.
 class InterruptWatcher : public QObject
 {
