@@ -180,6 +180,8 @@ void BoardDriver::setCallback(int32_t device, NorvaPacketCallback function, void
         return;
     const Callback callback{reinterpret_cast<void*>(function), context};
     withBoard(device, false, [&](Board& board) {
+        if (board.callbacks.empty())
+            board.registered = Clock::now();
         addOnce(board.callbacks, callback);
         m_changed.notify_all();
         return true;
@@ -466,9 +468,13 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
             waitFor(session, session.due, [] { return false; });
             break;
         case Op::WaitCallback: {
+            Clock::time_point since;
             const bool registered = waitFor(session, after(command.amount), [&] {
                 const Board* board = plugged(session, device);
-                return board && !board->callbacks.empty();
+                if (!board || board->callbacks.empty())
+                    return false;
+                since = board->registered;
+                return true;
             });
             if (!registered && !session.stopping)
                 std::cerr << Scenario::Diagnostic{command.line,
@@ -477,7 +483,8 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
                                                       std::to_string(command.amount) + " ms"}
                                  .text()
                           << std::endl;
-            session.due = Clock::now();
+            // Not from when this thread noticed: it may wake up late.
+            session.due = registered ? std::max(session.due, since) : Clock::now();
             break;
         }
         case Op::WaitFile: {

@@ -56,6 +56,8 @@ public:
         std::set<int> contactsDown;
         // The device node of a real device's board.
         std::string livePath;
+        // When the first of the packet callbacks now registered came.
+        std::chrono::steady_clock::time_point registered;
     };
 
     BoardDriver() = default;
@@ -148,7 +150,8 @@ private:
         Invocation pnpInFlight;
         // Where the player's schedule stands: a wait ends its time after the
         // previous one was due to end, however long sending took in between;
-        // waiting for a callback or a file starts it again from when that ends.
+        // waiting for a callback goes on from when the callback came, waiting
+        // for a file from when the file was seen.
         std::chrono::steady_clock::time_point due;
         std::thread player;
         std::thread notifier;
