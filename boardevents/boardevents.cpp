@@ -24,21 +24,28 @@ BoardEvents::BoardEvents(const Options& options, QObject* parent)
 
     // Timed on the thread that reports it, handled here in order; the
     // enumeration at attach reports on this thread, and is queued alike.
-    const auto timed = [this](auto handle) {
-        return [this, handle](auto... args) {
-            const double ms = now();
-            QMetaObject::invokeMethod(
-                this, [=] { (this->*handle)(ms, args...); }, Qt::QueuedConnection);
-        };
-    };
-    NorvaHardware* h = hardware.get();
-    connect(h, &NorvaHardware::pnpEvent, this, timed(&BoardEvents::onPnp), Qt::DirectConnection);
-    connect(h, &NorvaHardware::deviceEnumerated, this, timed(&BoardEvents::onBoard),
-            Qt::DirectConnection);
-    connect(h, &NorvaHardware::deviceEnumCount, this, timed(&BoardEvents::onCount),
-            Qt::DirectConnection);
-    connect(h, &NorvaHardware::packetReceived, this, timed(&BoardEvents::onPacket),
-            Qt::DirectConnection);
+    const NorvaHardware* h = hardware.get();
+    const auto direct = Qt::DirectConnection;
+    connect(
+        h, &NorvaHardware::pnpEvent, this, [this] { emit timedPnp(now()); }, direct);
+    connect(
+        h, &NorvaHardware::deviceEnumerated, this,
+        [this](int index, const NorvaHardware::DeviceInfo& info, qint32 device) {
+            emit timedBoard(now(), index, info, device);
+        },
+        direct);
+    connect(
+        h, &NorvaHardware::deviceEnumCount, this,
+        [this](int count) { emit timedCount(now(), count); }, direct);
+    connect(
+        h, &NorvaHardware::packetReceived, this,
+        [this](const QByteArray& bytes, quint32 tag) { emit timedPacket(now(), bytes, tag); },
+        direct);
+    const auto queued = Qt::QueuedConnection;
+    connect(this, &BoardEvents::timedPnp, this, &BoardEvents::onPnp, queued);
+    connect(this, &BoardEvents::timedBoard, this, &BoardEvents::onBoard, queued);
+    connect(this, &BoardEvents::timedCount, this, &BoardEvents::onCount, queued);
+    connect(this, &BoardEvents::timedPacket, this, &BoardEvents::onPacket, queued);
 }
 
 BoardEvents::~BoardEvents()

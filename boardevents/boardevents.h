@@ -46,6 +46,13 @@ public:
 signals:
     void finished(int status);
 
+    // What the driver's threads report, with when it came, on its way to
+    // this object's thread.
+    void timedPnp(double ms);
+    void timedBoard(double ms, int index, NorvaHardware::DeviceInfo info, qint32 device);
+    void timedCount(double ms, int count);
+    void timedPacket(double ms, QByteArray bytes, quint32 tag);
+
 private:
     using Board = std::optional<qint32>;
 
