@@ -518,6 +518,7 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
             break;
         case Op::Play:
             playRecording(session, command);
+            session.due = Clock::now();
             break;
         case Op::Repeat:
             if (command.amount == Scenario::Forever) {

@@ -151,7 +151,8 @@ private:
         // Where the player's schedule stands: a wait ends its time after the
         // previous one was due to end, however long sending took in between;
         // waiting for a callback goes on from when the callback came, waiting
-        // for a file from when the file was seen.
+        // for a file from when the file was seen, a recording played from
+        // when it ends.
         std::chrono::steady_clock::time_point due;
         std::thread player;
         std::thread notifier;
