@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Windows program: visualview.exe, statically linked with Qt and
-# the C++ runtime so that it runs on a Windows PC without installing anything,
-# and the simulated board's libnorvaboardex.dll beside it. Sets the machine
-# up first (scripts/setup.sh) and builds Qt for Windows when it has none
-# (scripts/build-qt-windows.sh).
+# Builds the Windows program: visualview.exe and boardevents.exe, statically
+# linked with Qt and the C++ runtime so that they run on a Windows PC without
+# installing anything, and the simulated board's libnorvaboardex.dll beside
+# them. Sets the machine up first (scripts/setup.sh) and builds Qt for Windows
+# when it has none (scripts/build-qt-windows.sh).
 #
 # Usage: build-windows.sh [x86_64|i686]...   (default: x86_64)
 # Output: build-windows-program-<arch>/bin/ (beside $BUILD_DIR)
@@ -32,13 +32,14 @@ for arch in "${archs[@]}"; do
         -DVISUALVIEW_PROGRAM_ONLY=ON -DVISUALVIEW_WINDOWS_QT="$qt" >/dev/null
     MINGW_TRIPLET=$triplet cmake --build "$build_dir" -j"$(nproc)"
 
-    program=$build_dir/bin/visualview.exe
-    # Nothing but Windows' own DLLs: no C++ runtime, no Qt, no thread library.
-    imports=$("$triplet-objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
-    if grep -iE '^(lib|qt|zlib|icu)' <<<"$imports"; then
-        echo "error: $program needs the DLLs above, which Windows does not have" >&2
-        exit 1
-    fi
-    echo "Windows $arch: $program ($(du -m "$program" | cut -f1) MB), imports: $(paste -sd ' ' <<<"$imports")"
+    for program in "$build_dir"/bin/{visualview,boardevents}.exe; do
+        # Nothing but Windows' own DLLs: no C++ runtime, no Qt, no thread library.
+        imports=$("$triplet-objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
+        if grep -iE '^(lib|qt|zlib|icu)' <<<"$imports"; then
+            echo "error: $program needs the DLLs above, which Windows does not have" >&2
+            exit 1
+        fi
+        echo "Windows $arch: $program ($(du -m "$program" | cut -f1) MB), imports: $(paste -sd ' ' <<<"$imports")"
+    done
     echo "    and $build_dir/bin/libnorvaboardex.dll"
 done

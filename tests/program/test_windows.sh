@@ -2,7 +2,8 @@
 # Runs the Windows program (scripts/build-windows.sh) under wine as a user of
 # the board meets it: on a 1920x1080 virtual screen with a window manager,
 # with the simulated board's DLL beside it, driven by xdotool and checked on
-# screenshots; then alone in a folder, without the DLL.
+# screenshots; then the board events tool, ended by Ctrl+C; then the program
+# alone in a folder, without the DLL.
 # Usage: test_windows.sh <folder of visualview.exe> <x86_64|i686>
 # WINEPREFIX, when set, is the wine prefix to use (created if missing).
 set -euo pipefail
@@ -138,6 +139,28 @@ norvaClearCallback(1001, ADDR, ADDR) = 1" ] ||
 [ "$(sed -n 13,14p <<<"$tail_lines")" = "norvaDetach()
 norvaDetach()" ] || fail "the call log does not end with the two detaches: $tail_lines"
 echo "the board is given back and the driver detached at exit"
+
+# The board events tool with the same DLL: wine hands SIGINT to the console's
+# Ctrl+C handler, which ends the session as on Linux: the recording complete,
+# the summary printed, the driver detached.
+(cd "$work" && NORVABOARD_SCENARIO=demo NORVABOARD_LOG=events-calls.log \
+    exec "$wine" "$folder/boardevents.exe" --record capture.txt >events.txt 2>events-err.txt) &
+program_pid=$!
+pids+=("$program_pid")
+pen_printed() { grep -q ' 1001 pen 0 ' "$work/events.txt"; }
+wait_for 30 pen_printed || fail "boardevents.exe printed no pen packet: $(cat "$work/events-err.txt")"
+kill -INT "$program_pid"
+expect_exit_0 "Ctrl+C in boardevents.exe"
+events=$(tr -d '\r' <"$work/events.txt")
+capture=$(tr -d '\r' <"$work/capture.txt")
+printed=$(grep -c '^ *[0-9.]* 1001 pen ' <<<"$events")
+recorded=$(grep -c '^raw ' <<<"$capture")
+grep -q '^# board 1001 packets ' <<<"$events" || fail "no summary after Ctrl+C: $(tail -n 3 <<<"$events")"
+[ "$printed" -eq "$recorded" ] && grep -qx "# $recorded packets in .* ms" <<<"$(tail -n 1 <<<"$capture")" ||
+    fail "$printed packets printed, $recorded recorded, the recording ends: $(tail -n 1 <<<"$capture")"
+[ "$(tr -d '\r' <"$work/events-calls.log" | tail -n 1)" = "norvaDetach()" ] ||
+    fail "the driver is not detached at the end: $(tail -n 3 "$work/events-calls.log")"
+echo "boardevents.exe: $printed packets printed and recorded; Ctrl+C ends it with the driver detached"
 
 # Alone in a folder: LoadLibraryW finds no driver library. The program still
 # starts full screen, the mouse draws, Escape ends it, and no board is reported.
