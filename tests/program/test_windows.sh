@@ -41,8 +41,10 @@ for tool in openbox xdotool xprop import convert; do
 done
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
-# wine's own processes of this prefix would outlive the test.
-trap 'status=$?; "$wineserver" -k 2>/dev/null; (exit $status); cleanup' EXIT
+# wine's own processes of this prefix would outlive the test; a program still
+# starting up may not yet be known to wineserver, and is killed outright.
+trap 'status=$?; kill -KILL "${program_pid:-}" 2>/dev/null || true
+timeout 10 "$wineserver" -k 2>/dev/null || true; (exit $status); cleanup' EXIT
 export WINEPREFIX=${WINEPREFIX:-$work/wineprefix}
 # A fresh prefix asks to install .NET and Gecko unless they are turned off;
 # wine's errors stay on, for the failure messages.
@@ -63,9 +65,11 @@ start_program() {
     "$wine" "$program" >"$work/stdout" 2>"$work/stderr" &
     program_pid=$!
     pids+=("$program_pid")
-    window=$(timeout 60 xdotool search --sync --onlyvisible --pid "$program_pid" | head -n1) ||
-        fail "no window of visualview.exe appeared: $(cat "$work/stderr")"
-    wait_for 20 is_full_screen || fail "the window is $(geometry), not 1920x1080"
+    # wine makes and destroys windows while it starts: a search that meets
+    # one as it goes fails with an X error, and a window found may go; both
+    # are looked for again.
+    wait_for 60 find_window || fail "no window of visualview.exe appeared: $(cat "$work/stderr")"
+    wait_for 20 full_screen_window || fail "the window is $(geometry), not 1920x1080"
     xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
 }
 
@@ -77,8 +81,12 @@ expect_exit_0() {
     echo "exit status 0 after $1"
 }
 
+find_window() {
+    window=$(xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null | head -n1)
+    [ -n "$window" ]
+}
 geometry() { xdotool getwindowgeometry "$window" | sed -n 's/^ *Geometry: //p'; }
-is_full_screen() { [ "$(geometry)" = 1920x1080 ]; }
+full_screen_window() { find_window && [ "$(geometry 2>/dev/null)" = 1920x1080 ]; }
 exited() { ! kill -0 "$program_pid" 2>/dev/null; }
 shot() { import -window root "$work/$1.png"; }
 darkest() { convert "$work/$1.png" -crop "$2" -colorspace Gray -format '%[fx:int(255*minima)]' info:; }
