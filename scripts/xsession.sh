@@ -3,9 +3,23 @@
 # work with Qt) with the openbox window manager (without one, a full-screen
 # request leaves a 640x480 window in the middle of the screen).
 #
-# Gives: $work, a folder of the script's own, removed at exit unless the
-# script failed; pids, processes that end at exit (append yours); fail;
-# wait_for; start_screen.
+# Skips without Xvfb. Gives: $work, a folder of the script's own, removed at
+# exit unless the script failed; pids, processes that end at exit (append
+# yours); fail; wait_for; start_screen.
+
+# Without Xvfb there is no virtual screen, and the caller skips (77, CTest's
+# status for a skip); the tools that drive the screen and look at it come with
+# the set-up, and their absence is a failure.
+if ! command -v Xvfb >/dev/null; then
+    echo "SKIP: Xvfb is not installed (Debian package xvfb); the program cannot be run on a virtual screen"
+    exit 77
+fi
+for tool in openbox xdotool xprop import convert; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "FAIL: $tool is missing (install openbox, xdotool, x11-utils and imagemagick)" >&2
+        exit 1
+    fi
+done
 
 work=$(mktemp -d)
 pids=()

@@ -10,12 +10,6 @@ set -euo pipefail
 program=${1:?usage: test_recording.sh <visualview> <replaycheck> <recordings folder>}
 check=${2:?}
 recordings=${3:?}
-skip=77
-
-if ! command -v Xvfb >/dev/null; then
-    echo "SKIP: Xvfb is not installed (Debian package xvfb)"
-    exit $skip
-fi
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
 start_screen

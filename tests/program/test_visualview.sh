@@ -5,20 +5,9 @@
 set -euo pipefail
 
 program=${1:?usage: test_visualview.sh <path of visualview>}
-skip=77
-
-if ! command -v Xvfb >/dev/null; then
-    echo "SKIP: Xvfb is not installed (Debian package xvfb); the program cannot be run on a virtual screen"
-    exit $skip
-fi
-for tool in openbox xdotool xprop import convert; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "FAIL: $tool is missing (install openbox, xdotool, x11-utils and imagemagick)" >&2
-        exit 1
-    fi
-done
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/shutdown.sh"
 start_screen
 echo "virtual screen on $DISPLAY"
 
@@ -125,30 +114,7 @@ unset NORVABOARD_SCENARIO NORVABOARD_LOG
 grep -qx 'Found device that supports up to 4 pens & 20 touches.' "$work/stdout" &&
     grep -qx 'Enumerated 1 devices.' "$work/stdout" ||
     fail "unexpected standard output: $(cat "$work/stdout")"
-# The shutdown: pens and touches routed back to the system, PL off, the
-# plug-and-play callback cleared, then the detach (again as the library goes).
-expected_tail="norvaWritePacket(1001, 3a504e30320d, 6) = 6
-norvaSetPointingDeviceDestination(1001, 1, 0, 0)
-norvaWritePacket(1001, 3a504e31320d, 6) = 6
-norvaSetPointingDeviceDestination(1001, 2, 0, 0)
-norvaWritePacket(1001, 3a504e32320d, 6) = 6
-norvaSetPointingDeviceDestination(1001, 3, 0, 0)
-norvaWritePacket(1001, 3a504e33320d, 6) = 6
-norvaSetPointingDeviceDestination(1001, 4, 0, 0)
-norvaSetTouchDestination(1001, 0)
-norvaWritePacket(1001, 3a504c300d, 5) = 5"
-# The whole tail, hand-back packets included: nothing reaches the driver
-# after the first detach but the second one, as the library is unloaded.
-tail_lines=$(tail -n 14 "$work/calls.log")
-[ "$(head -n 10 <<<"$tail_lines")" = "$expected_tail" ] ||
-    fail "the call log does not end with the shutdown configuration: $tail_lines"
-clears=$(sed -n 11,12p <<<"$tail_lines" | sed -E 's/0x[0-9a-f]+/ADDR/g' | sort)
-[ "$clears" = "norvaClearCallback(0, ADDR, ADDR) = 1
-norvaClearCallback(1001, ADDR, ADDR) = 1" ] ||
-    fail "the callbacks are not cleared before the detach: $tail_lines"
-[ "$(sed -n 13,14p <<<"$tail_lines")" = "norvaDetach()
-norvaDetach()" ] || fail "the call log does not end with the two detaches: $tail_lines"
-echo "the board is given back and the driver detached at exit"
+expect_shutdown "$work/calls.log"
 
 # The board's pen 0 draws a line at y = 270 and pauses twice while it is down:
 # the mouse hovers during the first pause and drags during the second. The
