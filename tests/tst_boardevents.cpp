@@ -2,6 +2,7 @@
 // the lines it prints, plug-and-play, the summary's rates, the recording
 // played back, Ctrl+C, and its command line.
 
+#include "boardeventsrun.h"
 #include "boardpackets.h"
 #include "simulatedboard.h"
 
@@ -16,80 +17,6 @@
 namespace {
 
 const QByteArray OneBoard = "board 1 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> xl<1>\n";
-
-// One run of the program and what it printed: event lines start with their
-// time, the others with #.
-class Session
-{
-public:
-    explicit Session(const QStringList& arguments, const QString& program = BOARDEVENTS)
-    {
-        process.start(program, arguments);
-    }
-    ~Session()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-
-    // Reads until there are this many event lines, or the program ends.
-    bool waitForEvents(int count)
-    {
-        while (events().size() < count) {
-            if (!process.waitForReadyRead(20000))
-                return false;
-        }
-        return true;
-    }
-
-    // Ctrl+C, then the program's exit status.
-    int interrupt()
-    {
-        ::kill(pid_t(process.processId()), SIGINT);
-        return finish();
-    }
-
-    int finish()
-    {
-        if (!process.waitForFinished(30000))
-            return -1;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
-    QStringList lines()
-    {
-        output += QString::fromUtf8(process.readAllStandardOutput());
-        return output.split('\n', Qt::SkipEmptyParts);
-    }
-
-    // What each event line says after its time.
-    QStringList events()
-    {
-        QStringList found;
-        for (const QString& line : lines())
-            if (!line.startsWith('#'))
-                found << line.trimmed().section(' ', 1);
-        return found;
-    }
-
-    QList<double> times()
-    {
-        QList<double> found;
-        for (const QString& line : lines())
-            if (!line.startsWith('#'))
-                found << line.trimmed().section(' ', 0, 0).toDouble();
-        return found;
-    }
-
-    QStringList summary() { return lines().filter(QRegularExpression("^# board ")); }
-
-    QString errors() { return QString::fromUtf8(process.readAllStandardError()); }
-
-    QProcess process;
-
-private:
-    QString output;
-};
 
 // Creates the file that a scenario's "wait file" waits for.
 void touch(const QString& path)
@@ -156,7 +83,7 @@ void TestBoardEvents::everyKindOfPacket()
                          "raw 05 33 01 02 03\n"
                          "raw 08\n" +
                          split);
-    Session session({"--raw"});
+    BoardEventsRun session({"--raw"});
     QVERIFY(session.waitForEvents(2));
     touch(ready);
     QVERIFY(session.waitForEvents(12));
@@ -221,7 +148,7 @@ void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
     };
     {
         SimulatedBoard board(scenario);
-        Session session({"--record", recording});
+        BoardEventsRun session({"--record", recording});
         for (int i = 0; i < 3; ++i) {
             QVERIFY(session.waitForEvents(QList<int>{2, 7, 11}.at(i)));
             touch(ready[i]);
@@ -245,7 +172,7 @@ void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
                           "raw 08 21 00 03 00 03 00 00"}));
 
     SimulatedBoard replay(readAll(recording).toUtf8());
-    Session session({});
+    BoardEventsRun session({});
     QVERIFY(session.waitForEvents(12));
     QCOMPARE(session.interrupt(), 0);
     QCOMPARE(session.events(), expected);
@@ -261,7 +188,7 @@ void TestBoardEvents::summaryRates()
                                     "touch 1 up 200 300 50; 2 up 300 300 50\n"
                                     "repeat 25\neraser 7 down 100..200 100 10 10\nwait 20\nend\n"
                                     "eraser 7 up 200 100 10 10\n");
-    Session session({});
+    BoardEventsRun session({});
     QVERIFY(session.waitForEvents(2 + 178));
     QCOMPARE(session.interrupt(), 0);
     const QStringList summary = session.summary();
@@ -289,7 +216,7 @@ void TestBoardEvents::roundTripKeepsOffsets()
     const QString recording = dir.filePath("demo.txt");
     SimulatedBoard board("");
     qputenv("NORVABOARD_SCENARIO", "demo");
-    Session original({"--record", recording, "--duration", "2.5"});
+    BoardEventsRun original({"--record", recording, "--duration", "2.5"});
     QCOMPARE(original.finish(), 0);
     const QStringList events = original.events();
     const QList<double> times = original.times();
@@ -304,7 +231,7 @@ void TestBoardEvents::roundTripKeepsOffsets()
     qputenv("NORVABOARD_SCENARIO", QFile::encodeName(recording));
     double best = std::numeric_limits<double>::max();
     for (int attempt = 1; attempt <= 5 && best > 5; ++attempt) {
-        Session replay({"--duration", "3"});
+        BoardEventsRun replay({"--duration", "3"});
         QCOMPARE(replay.finish(), 0);
         QCOMPARE(replay.events(), events);
         const QList<double> replayed = replay.times();
@@ -324,7 +251,7 @@ void TestBoardEvents::interruptCompletesRecordingAndDetaches()
     const QString recording = dir.filePath("demo.txt");
     SimulatedBoard board("");
     qputenv("NORVABOARD_SCENARIO", "demo");
-    Session session({"--record", recording, "--configure"});
+    BoardEventsRun session({"--record", recording, "--configure"});
     QVERIFY(session.waitForEvents(2 + 5));
     QCOMPARE(session.interrupt(), 0);
 
@@ -351,23 +278,23 @@ void TestBoardEvents::commandLine()
     // No board at all: the simulated board without a scenario.
     qunsetenv("NORVABOARD_SCENARIO");
     qunsetenv("NORVABOARD_LOG");
-    Session help({"--help"});
+    BoardEventsRun help({"--help"});
     QCOMPARE(help.finish(), 0);
     QVERIFY(help.lines().contains("  --record <file>       Also writes the session to <file> as a "
                                   "scenario for the"));
 
     for (const QStringList& wrong : {QStringList{"--bogus"}, QStringList{"--duration", "-1"},
                                      QStringList{"--duration"}, QStringList{"extra"}}) {
-        Session session(wrong);
+        BoardEventsRun session(wrong);
         QCOMPARE(session.finish(), 2);
         QVERIFY(session.errors().contains("\nUsage: boardevents [--raw] [--record <file>]"));
     }
 
-    Session unwritable({"--record", "/nonexistent/session.txt"});
+    BoardEventsRun unwritable({"--record", "/nonexistent/session.txt"});
     QCOMPARE(unwritable.finish(), 1);
     QVERIFY(unwritable.errors().startsWith("boardevents: cannot write /nonexistent/session.txt: "));
 
-    Session noBoard({"--duration", "0"});
+    BoardEventsRun noBoard({"--duration", "0"});
     QCOMPARE(noBoard.finish(), 0);
     QCOMPARE(noBoard.events(), QStringList({"boards 0 of 0"}));
     QVERIFY(noBoard.lines().contains("# no board: waiting for one to be plugged in"));
@@ -378,7 +305,7 @@ void TestBoardEvents::commandLine()
     QVERIFY(QFile::copy(BOARDEVENTS, copy));
     const QByteArray path = qgetenv("LD_LIBRARY_PATH");
     qputenv("LD_LIBRARY_PATH", "");
-    Session noDriver({}, copy);
+    BoardEventsRun noDriver({}, copy);
     qputenv("LD_LIBRARY_PATH", path);
     QCOMPARE(noDriver.finish(), 1);
     QVERIFY(noDriver.errors().contains("boardevents: no board driver"));

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <csignal>
+
+// One run of the board events tool and what it printed: event lines start
+// with their time, the others with #.
+class BoardEventsRun
+{
+public:
+    explicit BoardEventsRun(const QStringList& arguments, const QString& program = BOARDEVENTS,
+                            const QProcessEnvironment& environment =
+                                QProcessEnvironment::systemEnvironment())
+    {
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+    }
+    ~BoardEventsRun()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    // Reads until there are this many event lines, or the program ends.
+    bool waitForEvents(int count)
+    {
+        while (events().size() < count) {
+            if (!process.waitForReadyRead(20000))
+                return false;
+        }
+        return true;
+    }
+
+    // Reads until done() holds, the program ends or the time is out.
+    template <typename Done> bool waitUntil(Done done, int timeoutMs = 60000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!done()) {
+            if (deadline.hasExpired() || !process.waitForReadyRead(int(deadline.remainingTime())))
+                return false;
+        }
+        return true;
+    }
+
+    // Ctrl+C, then the program's exit status.
+    int interrupt()
+    {
+        ::kill(pid_t(process.processId()), SIGINT);
+        return finish();
+    }
+
+    int finish()
+    {
+        if (!process.waitForFinished(30000))
+            return -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QStringList lines()
+    {
+        output += QString::fromUtf8(process.readAllStandardOutput());
+        return output.split('\n', Qt::SkipEmptyParts);
+    }
+
+    // What each event line says after its time.
+    QStringList events()
+    {
+        QStringList found;
+        for (const QString& line : lines())
+            if (!line.startsWith('#'))
+                found << line.trimmed().section(' ', 1);
+        return found;
+    }
+
+    QList<double> times()
+    {
+        QList<double> found;
+        for (const QString& line : lines())
+            if (!line.startsWith('#'))
+                found << line.trimmed().section(' ', 0, 0).toDouble();
+        return found;
+    }
+
+    QStringList summary() { return lines().filter(QRegularExpression("^# board ")); }
+
+    QString errors()
+    {
+        errorOutput += QString::fromUtf8(process.readAllStandardError());
+        return errorOutput;
+    }
+
+    QProcess process;
+
+private:
+    QString output;
+    QString errorOutput;
+};
