@@ -80,6 +80,8 @@ private:
     };
 
     void apply(const InputDevice::Event& event);
+    // One of InputDevice::SlotCodes.
+    void setContactValue(Contact& contact, uint16_t code, int32_t value) const;
     std::vector<Packet> frame();
     std::vector<Contact> contactsNow() const;
     // Matches the device's contacts now to those held, giving ids to new

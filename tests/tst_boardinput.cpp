@@ -92,6 +92,7 @@ private slots:
     void deviceKindsAndDescriptions_data();
     void deviceKindsAndDescriptions();
     void slotsKeepIdsAndSplitLongPackets();
+    void slotsStartFromTheDeviceAtOpen();
     void unslottedContactsFollowTheNearest();
     void singleTouchAndDroppedEvents();
     void penHoverButtonsAndEraser();
@@ -271,6 +272,36 @@ void TestBoardInput::slotsKeepIdsAndSplitLongPackets()
     QCOMPARE(split[0][0], uint8_t(254));
     QCOMPARE(touches(split[1]).size(), 4);
     QCOMPARE(touches(split[1])[0].size, 3277);
+}
+
+void TestBoardInput::slotsStartFromTheDeviceAtOpen()
+{
+    using namespace InputCode;
+    // When the device is opened a finger rests in slot 2, the slot being
+    // reported, with a touch major that is never sent again. It moves, a
+    // finger comes in slot 0, and it lifts.
+    Recording r =
+        read(SlotsDevice + events({"0003 0035 500", "0000 0000 0", "0003 002f 0", "0003 0039 9",
+                                   "0003 0035 100", "0003 0036 100", "0000 0000 0", "0003 002f 2",
+                                   "0003 0039 -1", "0000 0000 0"}));
+    r.device.axes[AbsMtSlot].maximum = 3;
+    r.device.initialSlot = 2;
+    r.device.initialSlots.assign(4, {{AbsMtTrackingId, -1}});
+    r.device.initialSlots[2] = {
+        {AbsMtTrackingId, 5}, {AbsMtPositionX, 250}, {AbsMtPositionY, 500}, {AbsMtTouchMajor, 100}};
+    const Packets packets = translate(r);
+    QCOMPARE(packets.size(), std::size_t(3));
+    const NorvaHardware::TouchEvent moved = touches(packets[0]), joined = touches(packets[1]),
+                                    lifted = touches(packets[2]);
+    QCOMPARE(moved.size(), 1);
+    QVERIFY(moved[0].down && moved[0].x == 16384 && moved[0].y == 16384);
+    QCOMPARE(moved[0].size, 1638);
+    QCOMPARE(joined.size(), 2);
+    QVERIFY(joined[0].id != moved[0].id && joined[0].down && joined[0].x == 3277);
+    QVERIFY(joined[1].id == moved[0].id && joined[1].down && joined[1].x == 16384);
+    QCOMPARE(lifted.size(), 2);
+    QVERIFY(lifted[0].id == joined[0].id && lifted[0].down);
+    QVERIFY(lifted[1].id == moved[0].id && !lifted[1].down && lifted[1].x == 16384);
 }
 
 void TestBoardInput::unslottedContactsFollowTheNearest()
