@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <tuple>
 
 using namespace InputCode;
@@ -198,6 +199,10 @@ void EventTranslator::setContactValue(Contact& contact, uint16_t code, int32_t v
         contact.trackingId = value;
     else if (code == m_majorCode)
         contact.major = value;
+    else if (code == AbsMtDistance)
+        contact.distance = value;
+    else if (code == AbsMtToolType)
+        contact.toolType = value;
 }
 
 std::vector<EventTranslator::Packet> EventTranslator::frame()
@@ -215,16 +220,17 @@ std::vector<EventTranslator::Contact> EventTranslator::contactsNow() const
     switch (m_protocol) {
     case Protocol::Slots:
         for (std::size_t slot = 0; slot < m_state.slotContacts.size(); ++slot) {
-            if (m_state.slotContacts[slot].trackingId < 0)
-                continue;
             Contact contact = m_state.slotContacts[slot];
+            if (contact.trackingId < 0 || !contact.touching())
+                continue;
             // A slot's contact is the same while its tracking id is.
             contact.trackingId = int32_t(slot) << 16 ^ (contact.trackingId & 0xFFFF);
             now.push_back(contact);
         }
         break;
     case Protocol::Unslotted:
-        now = m_state.reported;
+        std::copy_if(m_state.reported.begin(), m_state.reported.end(), std::back_inserter(now),
+                     [](const Contact& contact) { return contact.touching(); });
         break;
     case Protocol::Single:
         if (m_state.key(BtnTouch))
