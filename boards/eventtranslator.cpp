@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <tuple>
 
 using namespace InputCode;
@@ -34,6 +35,12 @@ uint16_t scale(int32_t value, const InputDevice::Axis& axis)
         return 0;
     return clampUnits((double(value) - axis.minimum) * EventTranslator::BoardMaximum / range,
                       EventTranslator::BoardMaximum);
+}
+
+bool isContactCode(uint16_t code)
+{
+    return std::find(std::begin(InputDevice::SlotCodes), std::end(InputDevice::SlotCodes), code) !=
+           std::end(InputDevice::SlotCodes);
 }
 
 void putWord(EventTranslator::Packet& packet, uint16_t value)
@@ -93,8 +100,17 @@ EventTranslator::EventTranslator(const InputDevice& device)
     }
     m_eraserWidth = eraserExtent(m_penX);
     m_eraserHeight = eraserExtent(m_penY);
-    if (m_protocol == Protocol::Slots)
+    if (m_protocol == Protocol::Slots) {
         m_state.slotContacts.resize(std::size_t(std::min(device.slotCount(), MaxSlots)));
+        // Fingers already down are new contacts in the first frame, as
+        // nothing is held yet.
+        m_state.slot = device.initialSlot;
+        for (std::size_t slot = 0;
+             slot < std::min(m_state.slotContacts.size(), device.initialSlots.size()); ++slot) {
+            for (const auto& [code, value] : device.initialSlots[slot])
+                setContactValue(m_state.slotContacts[slot], code, value);
+        }
+    }
     for (const uint16_t key : device.initialKeys) {
         if (key < m_state.keys.size())
             m_state.keys[key] = true;
@@ -162,28 +178,31 @@ void EventTranslator::apply(const InputDevice::Event& event)
     } else if (m_protocol == Protocol::Unslotted) {
         contact = &m_state.current;
     }
-    switch (event.code) {
-    case AbsMtPositionX:
-    case AbsMtPositionY:
-    case AbsMtTouchMajor:
-    case AbsMtWidthMajor:
-    case AbsMtTrackingId:
-        if (!contact)
-            return;
-        m_state.currentHasValues = m_protocol == Protocol::Unslotted;
-        if (event.code == AbsMtPositionX)
-            contact->x = event.value;
-        else if (event.code == AbsMtPositionY)
-            contact->y = event.value;
-        else if (event.code == AbsMtTrackingId)
-            contact->trackingId = event.value;
-        else if (event.code == m_majorCode)
-            contact->major = event.value;
+    if (isContactCode(event.code)) {
+        if (contact) {
+            m_state.currentHasValues = m_protocol == Protocol::Unslotted;
+            setContactValue(*contact, event.code, event.value);
+        }
         return;
-    default:
-        if (event.code < m_state.values.size())
-            m_state.values[event.code] = event.value;
     }
+    if (event.code < m_state.values.size())
+        m_state.values[event.code] = event.value;
+}
+
+void EventTranslator::setContactValue(Contact& contact, uint16_t code, int32_t value) const
+{
+    if (code == AbsMtPositionX)
+        contact.x = value;
+    else if (code == AbsMtPositionY)
+        contact.y = value;
+    else if (code == AbsMtTrackingId)
+        contact.trackingId = value;
+    else if (code == m_majorCode)
+        contact.major = value;
+    else if (code == AbsMtDistance)
+        contact.distance = value;
+    else if (code == AbsMtToolType)
+        contact.toolType = value;
 }
 
 std::vector<EventTranslator::Packet> EventTranslator::frame()
@@ -201,16 +220,17 @@ std::vector<EventTranslator::Contact> EventTranslator::contactsNow() const
     switch (m_protocol) {
     case Protocol::Slots:
         for (std::size_t slot = 0; slot < m_state.slotContacts.size(); ++slot) {
-            if (m_state.slotContacts[slot].trackingId < 0)
-                continue;
             Contact contact = m_state.slotContacts[slot];
+            if (contact.trackingId < 0 || !contact.touching())
+                continue;
             // A slot's contact is the same while its tracking id is.
             contact.trackingId = int32_t(slot) << 16 ^ (contact.trackingId & 0xFFFF);
             now.push_back(contact);
         }
         break;
     case Protocol::Unslotted:
-        now = m_state.reported;
+        std::copy_if(m_state.reported.begin(), m_state.reported.end(), std::back_inserter(now),
+                     [](const Contact& contact) { return contact.touching(); });
         break;
     case Protocol::Single:
         if (m_state.key(BtnTouch))

@@ -40,6 +40,12 @@ private:
         int32_t y = 0;
         int32_t major = 0;
         int32_t trackingId = -1;
+        int32_t distance = 0;
+        int32_t toolType = 0;
+
+        // Board contacts do not hover: a contact above the surface, or a
+        // palm, is not a touch.
+        bool touching() const { return distance <= 0 && toolType != InputCode::MtToolPalm; }
     };
 
     // What the device has reported so far, as a reader of its events knows it.
@@ -80,6 +86,8 @@ private:
     };
 
     void apply(const InputDevice::Event& event);
+    // One of InputDevice::SlotCodes.
+    void setContactValue(Contact& contact, uint16_t code, int32_t value) const;
     std::vector<Packet> frame();
     std::vector<Contact> contactsNow() const;
     // Matches the device's contacts now to those held, giving ids to new

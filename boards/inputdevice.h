@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 // The event types and codes of the Linux input protocol that boards are made
 // from (the kernel's numbers, so that this builds where its headers are not).
@@ -34,8 +35,12 @@ constexpr uint16_t AbsMtTouchMajor = 0x30;
 constexpr uint16_t AbsMtWidthMajor = 0x32;
 constexpr uint16_t AbsMtPositionX = 0x35;
 constexpr uint16_t AbsMtPositionY = 0x36;
+constexpr uint16_t AbsMtToolType = 0x37;
 constexpr uint16_t AbsMtTrackingId = 0x39;
+constexpr uint16_t AbsMtDistance = 0x3b;
 constexpr uint16_t AbsMax = 0x3f;
+
+constexpr int32_t MtToolPalm = 2;
 
 constexpr uint16_t InputPropDirect = 0x01;
 constexpr uint16_t InputPropMax = 0x1f;
@@ -89,6 +94,16 @@ public:
     // The keys held at the start, and the absolute values then.
     std::set<uint16_t> initialKeys;
     std::map<uint16_t, int32_t> initialValues;
+    // The slot being reported at the start, and each slot's values of the
+    // codes in SlotCodes then; empty where the slots start empty (recordings).
+    int initialSlot = 0;
+    std::vector<std::map<uint16_t, int32_t>> initialSlots;
+
+    // The per-slot codes that make a contact.
+    static constexpr uint16_t SlotCodes[] = {InputCode::AbsMtTrackingId, InputCode::AbsMtPositionX,
+                                             InputCode::AbsMtPositionY,  InputCode::AbsMtTouchMajor,
+                                             InputCode::AbsMtWidthMajor, InputCode::AbsMtToolType,
+                                             InputCode::AbsMtDistance};
 
     bool has(uint16_t type, uint16_t code) const;
     void enable(uint16_t type, uint16_t code);

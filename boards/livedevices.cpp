@@ -48,6 +48,20 @@ InputDevice describe(const libevdev* evdev)
                              info->resolution};
         device.initialValues[code] = info->value;
     }
+    // Fingers already resting when the device is opened are only ever seen
+    // through the slots' current values.
+    const int slots = libevdev_get_num_slots(evdev);
+    if (slots > 0) {
+        device.initialSlot = libevdev_get_current_slot(evdev);
+        device.initialSlots.resize(std::size_t(slots));
+        for (int slot = 0; slot < slots; ++slot) {
+            for (const uint16_t code : InputDevice::SlotCodes) {
+                if (libevdev_has_event_code(evdev, EV_ABS, code))
+                    device.initialSlots[std::size_t(slot)][code] =
+                        libevdev_get_slot_value(evdev, unsigned(slot), code);
+            }
+        }
+    }
     for (uint16_t property = 0; property <= InputCode::InputPropMax; ++property) {
         if (libevdev_has_property(evdev, property))
             device.properties.insert(property);

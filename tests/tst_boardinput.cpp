@@ -92,7 +92,9 @@ private slots:
     void deviceKindsAndDescriptions_data();
     void deviceKindsAndDescriptions();
     void slotsKeepIdsAndSplitLongPackets();
+    void slotsStartFromTheDeviceAtOpen();
     void unslottedContactsFollowTheNearest();
+    void hoveringAndPalmContactsAreNotTouches();
     void singleTouchAndDroppedEvents();
     void penHoverButtonsAndEraser();
     void contactsHandedBackToTheDesktop();
@@ -273,6 +275,36 @@ void TestBoardInput::slotsKeepIdsAndSplitLongPackets()
     QCOMPARE(touches(split[1])[0].size, 3277);
 }
 
+void TestBoardInput::slotsStartFromTheDeviceAtOpen()
+{
+    using namespace InputCode;
+    // When the device is opened a finger rests in slot 2, the slot being
+    // reported, with a touch major that is never sent again. It moves, a
+    // finger comes in slot 0, and it lifts.
+    Recording r =
+        read(SlotsDevice + events({"0003 0035 500", "0000 0000 0", "0003 002f 0", "0003 0039 9",
+                                   "0003 0035 100", "0003 0036 100", "0000 0000 0", "0003 002f 2",
+                                   "0003 0039 -1", "0000 0000 0"}));
+    r.device.axes[AbsMtSlot].maximum = 3;
+    r.device.initialSlot = 2;
+    r.device.initialSlots.assign(4, {{AbsMtTrackingId, -1}});
+    r.device.initialSlots[2] = {
+        {AbsMtTrackingId, 5}, {AbsMtPositionX, 250}, {AbsMtPositionY, 500}, {AbsMtTouchMajor, 100}};
+    const Packets packets = translate(r);
+    QCOMPARE(packets.size(), std::size_t(3));
+    const NorvaHardware::TouchEvent moved = touches(packets[0]), joined = touches(packets[1]),
+                                    lifted = touches(packets[2]);
+    QCOMPARE(moved.size(), 1);
+    QVERIFY(moved[0].down && moved[0].x == 16384 && moved[0].y == 16384);
+    QCOMPARE(moved[0].size, 1638);
+    QCOMPARE(joined.size(), 2);
+    QVERIFY(joined[0].id != moved[0].id && joined[0].down && joined[0].x == 3277);
+    QVERIFY(joined[1].id == moved[0].id && joined[1].down && joined[1].x == 16384);
+    QCOMPARE(lifted.size(), 2);
+    QVERIFY(lifted[0].id == joined[0].id && lifted[0].down);
+    QVERIFY(lifted[1].id == moved[0].id && !lifted[1].down && lifted[1].x == 16384);
+}
+
 void TestBoardInput::unslottedContactsFollowTheNearest()
 {
     const std::string device = "N: A\nI: 0003 1b96 0001 0000\n"
@@ -304,6 +336,48 @@ void TestBoardInput::unslottedContactsFollowTheNearest()
     QVERIFY(f4[1].id != a && f4[1].id != b && f4[1].down);
     QCOMPARE(f5.size(), 2);
     QVERIFY(!f5[0].down && !f5[1].down);
+}
+
+void TestBoardInput::hoveringAndPalmContactsAreNotTouches()
+{
+    // Down, a move, hovering lifts it where it was; down again is a new
+    // contact, a palm lifts it, a finger again is a new one.
+    const auto expectLifecycle = [](const Packets& packets) {
+        QCOMPARE(packets.size(), std::size_t(6));
+        std::vector<NorvaHardware::TouchContact> c;
+        for (const EventTranslator::Packet& packet : packets) {
+            QCOMPARE(touches(packet).size(), 1);
+            c.push_back(touches(packet)[0]);
+        }
+        QVERIFY(c[0].down && c[0].x == 3277);
+        QVERIFY(c[1].down && c[1].id == c[0].id && c[1].x == 6553);
+        QVERIFY(!c[2].down && c[2].id == c[0].id && c[2].x == 6553);
+        QVERIFY(c[3].down && c[3].id != c[0].id && c[3].x == 9830);
+        QVERIFY(!c[4].down && c[4].id == c[3].id && c[4].x == 9830);
+        QVERIFY(c[5].down && c[5].id != c[3].id);
+    };
+    const std::string hoverAxes = "A: 37 0 2 0 0\nA: 3b 0 10 0 0\n";
+    // A slot's contact hovers first, which sends nothing.
+    expectLifecycle(translate(
+        read(SlotsDevice + hoverAxes +
+             events({"0003 0039 1", "0003 0035 100", "0003 0036 100", "0003 003b 5", "0000 0000 0",
+                     "0003 003b 0", "0000 0000 0", "0003 0035 200", "0000 0000 0", "0003 003b 3",
+                     "0003 0035 300", "0000 0000 0", "0003 003b 0", "0000 0000 0", "0003 0037 2",
+                     "0000 0000 0", "0003 0037 0", "0000 0000 0"}))));
+
+    // Unslotted, beside a contact that hovers far away throughout.
+    const auto contact = [](int x, int distance, int tool) {
+        return QStringList{QStringLiteral("0003 0035 %1").arg(x),
+                           QStringLiteral("0003 0036 %1").arg(x),
+                           QStringLiteral("0003 003b %1").arg(distance),
+                           QStringLiteral("0003 0037 %1").arg(tool), "0000 0002 0"};
+    };
+    const QStringList hovering = contact(900, 5, 0), report{"0000 0000 0"};
+    expectLifecycle(translate(read(
+        "N: A\nI: 0003 1b96 0001 0000\nA: 35 0 1000 0 0\nA: 36 0 1000 0 0\n" + hoverAxes +
+        events(contact(100, 0, 0) + hovering + report + contact(200, 0, 0) + hovering + report +
+               contact(300, 3, 0) + hovering + report + contact(300, 0, 0) + hovering + report +
+               contact(300, 0, 2) + hovering + report + contact(400, 0, 0) + hovering + report))));
 }
 
 void TestBoardInput::singleTouchAndDroppedEvents()
