@@ -6,9 +6,9 @@
 #include "directorywatcher.h"
 #include "eventtranslator.h"
 #include "recording.h"
+#include "recordings.h"
 #include "systemtouch.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -203,7 +203,8 @@ void TestBoardInput::deviceKindsAndDescriptions()
     QFETCH(int, protocol);
     QFETCH(bool, direct);
     QFETCH(QString, description);
-    const Recording r = Recording::load(QDir(RECORDINGS).filePath(file).toStdString());
+    REQUIRE_RECORDINGS();
+    const Recording r = Recording::load(recordingPath(file).toStdString());
     QVERIFY(r.diagnostics.empty());
     QCOMPARE(int(r.device.touchProtocol()), protocol);
     QCOMPARE(r.device.isDirect(), direct);

@@ -5,10 +5,10 @@
 
 #include "inputqueue.h"
 #include "quorvel.h"
+#include "recordings.h"
 #include "simulatedboard.h"
 #include "stdoutcapture.h"
 
-#include <QDir>
 #include <QTest>
 
 #include <algorithm>
@@ -225,6 +225,7 @@ class TestRecordingReplay : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { REQUIRE_RECORDINGS(); }
     void everyRecordingIsFollowed_data();
     void everyRecordingIsFollowed();
 };
@@ -261,7 +262,7 @@ void TestRecordingReplay::everyRecordingIsFollowed()
     QFETCH(int, mostAtOnce);
     QFETCH(int, eraserStrokes);
     QFETCH(bool, buttons);
-    const QString path = QDir(RECORDINGS).filePath(QTest::currentDataTag());
+    const QString path = recordingPath(QTest::currentDataTag());
     QVERIFY2(QFile::exists(path), qPrintable(path));
 
     // A touch-status packet marks the end.

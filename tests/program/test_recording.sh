@@ -11,6 +11,8 @@ program=${1:?usage: test_recording.sh <visualview> <replaycheck> <recordings fol
 check=${2:?}
 recordings=${3:?}
 
+source "$(dirname "${BASH_SOURCE[0]}")/../recordings.sh"
+require_recordings "$recordings"
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
 start_screen
 # Each look at the screen takes a screenshot and compares it: not too often.
