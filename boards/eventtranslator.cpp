@@ -79,10 +79,11 @@ int32_t EventTranslator::State::value(uint16_t code) const
     return code < values.size() ? values[code] : 0;
 }
 
-EventTranslator::EventTranslator(const InputDevice& device)
+EventTranslator::EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids)
     : m_protocol(device.touchProtocol()), m_hasPen(device.hasPen()),
       m_touchX(axisOf(device, AbsMtPositionX)), m_touchY(axisOf(device, AbsMtPositionY)),
-      m_penX(axisOf(device, AbsX)), m_penY(axisOf(device, AbsY))
+      m_penX(axisOf(device, AbsX)), m_penY(axisOf(device, AbsY)),
+      m_ids(ids ? std::move(ids) : std::make_shared<ContactIds>())
 {
     if (m_protocol == Protocol::Single) {
         m_touchX = m_penX;
@@ -120,6 +121,15 @@ EventTranslator::EventTranslator(const InputDevice& device)
             m_state.values[code] = value;
     }
     m_frame = m_state;
+}
+
+EventTranslator::~EventTranslator()
+{
+    // What this device still holds is free for the others.
+    for (const Held& held : m_held)
+        m_ids->release(ContactIds::Touch, held.id);
+    m_ids->release(ContactIds::Pen, m_penId);
+    m_ids->release(ContactIds::Eraser, m_eraserId);
 }
 
 std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Event& event)
@@ -281,7 +291,8 @@ EventTranslator::trackContacts(const std::vector<Contact>& now)
     std::vector<BoardContact> contacts;
     std::vector<Held> held;
     for (std::size_t i = 0; i < now.size(); ++i) {
-        const int id = match[i] >= 0 ? m_held[std::size_t(match[i])].id : newId();
+        const int id =
+            match[i] >= 0 ? m_held[std::size_t(match[i])].id : m_ids->take(ContactIds::Touch);
         if (id < 0)
             continue;
         held.push_back({now[i], id});
@@ -292,24 +303,10 @@ EventTranslator::trackContacts(const std::vector<Contact>& now)
         if (taken[h])
             continue;
         contacts.push_back(boardContact(m_held[h].contact, m_held[h].id, false));
-        m_idTaken[std::size_t(m_held[h].id)] = false;
+        m_ids->release(ContactIds::Touch, m_held[h].id);
     }
     m_held = std::move(held);
     return contacts;
-}
-
-// Ids go round, so that a lifted contact's id is the last to come back.
-int EventTranslator::newId()
-{
-    for (int step = 1; step <= MaxContactId + 1; ++step) {
-        const int id = (m_lastId + step) % (MaxContactId + 1);
-        if (!m_idTaken[std::size_t(id)]) {
-            m_idTaken[std::size_t(id)] = true;
-            m_lastId = id;
-            return id;
-        }
-    }
-    return -1;
 }
 
 EventTranslator::BoardContact EventTranslator::boardContact(const Contact& contact, int id,
@@ -334,7 +331,9 @@ void EventTranslator::penPackets(std::vector<Packet>& packets)
     const uint16_t x = scale(m_state.value(AbsX), m_penX);
     const uint16_t y = scale(m_state.value(AbsY), m_penY);
     const bool tip = m_state.key(BtnTouch);
-    if (pen || m_penInRange) {
+    if (pen && m_penId < 0)
+        m_penId = m_ids->take(ContactIds::Pen);
+    if (m_penId >= 0) {
         // Out of range, the pen's last record hovers where it was.
         const uint8_t status =
             pen ? uint8_t((tip ? 0x01 : 0) | (m_state.key(BtnStylus) ? 0x02 : 0) |
@@ -344,27 +343,36 @@ void EventTranslator::penPackets(std::vector<Packet>& packets)
             m_penX16 = x;
             m_penY16 = y;
         }
-        Packet packet{8, PenType, 0x00};
+        Packet packet{8, PenType, uint8_t(m_penId)};
         putWord(packet, m_penX16);
         putWord(packet, m_penY16);
         packet.push_back(status);
         packets.push_back(std::move(packet));
-        m_penInRange = pen;
         m_penTip = pen && tip;
+        if (!pen) {
+            m_ids->release(ContactIds::Pen, m_penId);
+            m_penId = -1;
+        }
     }
     const bool erasing = rubber && tip;
-    if (erasing || m_eraserDown) {
+    if (erasing && m_eraserId < 0)
+        m_eraserId = m_ids->take(ContactIds::Eraser);
+    if (m_eraserId >= 0) {
         if (erasing) {
             m_eraserX = x;
             m_eraserY = y;
         }
-        Packet packet{2 + EraserContactSize, EraserType, uint8_t(erasing ? DownBit : 0)};
+        Packet packet{2 + EraserContactSize, EraserType,
+                      uint8_t(m_eraserId | (erasing ? DownBit : 0))};
         putWord(packet, m_eraserX);
         putWord(packet, m_eraserY);
         putWord(packet, m_eraserWidth);
         putWord(packet, m_eraserHeight);
         packets.push_back(std::move(packet));
-        m_eraserDown = erasing;
+        if (!erasing) {
+            m_ids->release(ContactIds::Eraser, m_eraserId);
+            m_eraserId = -1;
+        }
     }
 }
 
@@ -392,7 +400,7 @@ std::vector<EventTranslator::Packet> EventTranslator::finish()
     std::vector<BoardContact> lifts;
     for (const Held& held : m_held) {
         lifts.push_back(boardContact(held.contact, held.id, false));
-        m_idTaken[std::size_t(held.id)] = false;
+        m_ids->release(ContactIds::Touch, held.id);
     }
     m_held.clear();
     appendTouchPackets(packets, lifts);
@@ -404,5 +412,5 @@ std::vector<EventTranslator::Packet> EventTranslator::finish()
 
 bool EventTranslator::anythingDown() const
 {
-    return !m_held.empty() || m_penTip || m_eraserDown;
+    return !m_held.empty() || m_penTip || m_eraserId >= 0;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "contactids.h"
 #include "inputdevice.h"
 
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Turns the events of one input device, frame by frame, into the packets of a
@@ -19,11 +21,15 @@ public:
     using Packet = std::vector<uint8_t>;
 
     static constexpr int32_t BoardMaximum = 32767;
-    static constexpr int MaxContactId = 127;
     static constexpr int MaxContactsPerPacket = 36;
     static constexpr double EraserMillimetres = 10.0;
 
-    explicit EventTranslator(const InputDevice& device);
+    // ids: shared with the translators of other devices whose contacts
+    // reach the same host; by default the translator's own.
+    explicit EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids = {});
+    ~EventTranslator();
+    EventTranslator(const EventTranslator&) = delete;
+    EventTranslator& operator=(const EventTranslator&) = delete;
 
     // Takes one event; the SYN_REPORT that ends a frame gives the frame's
     // packets. After a SYN_DROPPED the events up to the next SYN_REPORT are
@@ -93,7 +99,6 @@ private:
     // Matches the device's contacts now to those held, giving ids to new
     // ones; returns the board contacts of the frame, lifts included.
     std::vector<BoardContact> trackContacts(const std::vector<Contact>& now);
-    int newId();
     BoardContact boardContact(const Contact& contact, int id, bool down) const;
     void penPackets(std::vector<Packet>& packets);
     static void appendTouchPackets(std::vector<Packet>& packets,
@@ -114,12 +119,12 @@ private:
     bool m_dropping = false;
 
     std::vector<Held> m_held;
-    std::array<bool, MaxContactId + 1> m_idTaken{};
-    int m_lastId = MaxContactId;
-    // Where the pen and the eraser end were last, and what they did.
-    bool m_penInRange = false;
+    std::shared_ptr<ContactIds> m_ids;
+    // Where the pen and the eraser end were last, and what they did; their
+    // ids while in range or down, else -1.
+    int m_penId = -1;
     bool m_penTip = false;
     uint16_t m_penX16 = 0, m_penY16 = 0;
-    bool m_eraserDown = false;
+    int m_eraserId = -1;
     uint16_t m_eraserX = 0, m_eraserY = 0;
 };
