@@ -12,9 +12,9 @@
 class BoardEventsRun
 {
 public:
-    explicit BoardEventsRun(const QStringList& arguments, const QString& program = BOARDEVENTS,
-                            const QProcessEnvironment& environment =
-                                QProcessEnvironment::systemEnvironment())
+    explicit BoardEventsRun(
+        const QStringList& arguments, const QString& program = BOARDEVENTS,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
     {
         process.setProcessEnvironment(environment);
         process.start(program, arguments);
@@ -35,13 +35,16 @@ public:
         return true;
     }
 
-    // Reads until done() holds, the program ends or the time is out.
+    // Reads until done() holds, the program ends or the time is out. Looks
+    // again at least every 100 ms: what is awaited may come on standard
+    // error, which does not end a wait for output.
     template <typename Done> bool waitUntil(Done done, int timeoutMs = 60000)
     {
         const QDeadlineTimer deadline(timeoutMs);
         while (!done()) {
-            if (deadline.hasExpired() || !process.waitForReadyRead(int(deadline.remainingTime())))
-                return false;
+            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+                return done();
+            process.waitForReadyRead(100);
         }
         return true;
     }

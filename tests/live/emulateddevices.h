@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
+// Input devices emulated by umockdev for the board library to read as real
+// ones: each made from an evemu recording by evemu2umockdev.py (its device,
+// the kernel's answers to libevdev and its events, played from when the
+// device is opened), added and removed while the library runs. The process
+// must run under umockdev-wrapper; the programs it starts inherit the
+// emulation.
+class EmulatedDevices
+{
+public:
+    EmulatedDevices();
+    ~EmulatedDevices();
+    EmulatedDevices(const EmulatedDevices&) = delete;
+    EmulatedDevices& operator=(const EmulatedDevices&) = delete;
+
+    // Whether this process runs under umockdev.
+    static bool available();
+    // The device node of number n: /dev/input/event<n>.
+    static QString node(int number);
+
+    // Adds /dev/input/event<number> made from the recording; options are the
+    // converter's (--speed, --drop, ...). Empty when it is there, else why not.
+    QString add(const QString& recording, int number, const QStringList& options = {});
+    // Unplugs it.
+    void remove(int number);
+    // Unplugs it and plugs it in again as /dev/input/event<to>, a node that
+    // is free (umockdev 0.17 cannot add a node again once removed).
+    bool move(int from, int to);
+    // The root of the emulated /sys and /dev.
+    QString root() const;
+    UMockdevTestbed* testbed() const { return m_testbed; }
+
+private:
+    UMockdevTestbed* m_testbed = nullptr;
+    QTemporaryDir m_files;
+};
