@@ -108,7 +108,7 @@ int32_t BoardDriver::attach()
     }
     session->commands = std::move(scenario.commands);
 #ifdef NORVABOARD_LIVE_DEVICES
-    startLiveDevices(*session);
+    startLiveDevices(session);
 #endif
     session->player = std::thread(&BoardDriver::play, this, session);
     session->notifier = std::thread(&BoardDriver::notify, this, session);
@@ -119,12 +119,15 @@ int32_t BoardDriver::attach()
 void BoardDriver::detach()
 {
     std::vector<std::thread> threads;
+    // Held until the live devices are stopped: their thread hands packets
+    // to the session until then.
+    std::shared_ptr<Session> session;
 #ifdef NORVABOARD_LIVE_DEVICES
     std::shared_ptr<LiveDevices> live;
 #endif
     {
         Lock lock(m_mutex);
-        const std::shared_ptr<Session> session = std::move(m_session);
+        session = std::move(m_session);
         if (!session)
             return;
         session->stopping = true;
@@ -678,73 +681,89 @@ void BoardDriver::setPluggedLocked(Session& session, Board& board, bool plugged)
 BoardDriver::Board* BoardDriver::liveBoard(Session& session, const std::string& path)
 {
     for (Board& board : session.boards) {
-        if (board.livePath == path)
+        if (board.plugged && board.livePath == path)
             return &board;
     }
     return nullptr;
 }
 
-void BoardDriver::startLiveDevices(Session& session)
+BoardDriver::Board& BoardDriver::plugLive(Session& session, const std::string& path,
+                                          const InputDevice& device)
+{
+    // Node numbers are given again to other devices: a device is known by
+    // what it says of itself, and phys tells apart two of the same model.
+    Board* board = nullptr;
+    for (Board& candidate : session.boards) {
+        if (!candidate.plugged && !candidate.liveIdentity.empty() &&
+            candidate.liveIdentity == device.identity() &&
+            (!board || (candidate.livePhys == device.phys && board->livePhys != device.phys)))
+            board = &candidate;
+    }
+    if (!board) {
+        session.boards.emplace_back();
+        board = &session.boards.back();
+        board->declared.number = session.nextLiveNumber++;
+        board->liveIdentity = device.identity();
+    }
+    board->livePath = path;
+    board->livePhys = device.phys;
+    board->declared.description = device.boardDescription();
+    board->plugged = true;
+    return *board;
+}
+
+void BoardDriver::startLiveDevices(const std::shared_ptr<Session>& session)
 {
     const char* devices = std::getenv("NORVABOARD_DEVICES");
     if (!devices || !*devices)
         return;
     const char* grab = std::getenv("NORVABOARD_GRAB");
+    // The devices' thread may outlive a session whose detach it races.
+    const std::weak_ptr<Session> weak = session;
     LiveDevices::Sink sink;
-    // A device that comes back is the board it was.
-    sink.plugged = [this, &session](const std::string& path, const std::string& description) {
+    sink.plugged = [this, weak](const std::string& path, const InputDevice& device) {
+        const std::shared_ptr<Session> session = weak.lock();
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (session.stopping)
+        if (!session || session->stopping)
             return;
-        Board* board = liveBoard(session, path);
-        if (!board) {
-            session.boards.emplace_back();
-            board = &session.boards.back();
-            board->livePath = path;
-            board->declared.number = session.nextLiveNumber++;
-        }
-        board->declared.description = description;
-        board->plugged = true;
-        ++session.pnpPending;
+        plugLive(*session, path, device);
+        ++session->pnpPending;
         m_changed.notify_all();
     };
-    sink.unplugged = [this, &session](const std::string& path) {
+    sink.unplugged = [this, weak](const std::string& path) {
+        const std::shared_ptr<Session> session = weak.lock();
         Lock lock(m_mutex);
-        Board* board = liveBoard(session, path);
+        Board* board = session ? liveBoard(*session, path) : nullptr;
         if (!board)
             return;
         const int32_t device = board->declared.device();
         m_changed.wait(lock, [&] {
-            return session.stopping ||
-                   std::none_of(session.injected.begin(), session.injected.end(),
+            return session->stopping ||
+                   std::none_of(session->injected.begin(), session->injected.end(),
                                 [&](const auto& packet) { return packet.first == device; });
         });
-        setPluggedLocked(session, *board, false);
+        board->livePath.clear();
+        setPluggedLocked(*session, *board, false);
     };
-    sink.packets = [this, &session](const std::string& path,
-                                    const std::vector<EventTranslator::Packet>& packets,
-                                    bool down) {
+    sink.packets = [this, weak](const std::string& path,
+                                const std::vector<EventTranslator::Packet>& packets, bool down) {
+        const std::shared_ptr<Session> session = weak.lock();
         std::lock_guard<std::mutex> lock(m_mutex);
-        Board* board = liveBoard(session, path);
-        if (session.stopping || !board || !board->plugged)
+        Board* board = session ? liveBoard(*session, path) : nullptr;
+        if (!board || session->stopping)
             return;
         if (down)
             board->contactsDown.insert(RecordedKey);
         else
             board->contactsDown.erase(RecordedKey);
         for (const EventTranslator::Packet& packet : packets)
-            session.injected.emplace_back(board->declared.device(), packet);
+            session->injected.emplace_back(board->declared.device(), packet);
         m_changed.notify_all();
     };
-    session.live =
+    session->live =
         std::make_shared<LiveDevices>(devices, !grab || std::string(grab) != "0", std::move(sink));
-    for (const auto& [path, description] : session.live->boards()) {
-        Board board;
-        board.livePath = path;
-        board.declared.number = session.nextLiveNumber++;
-        board.declared.description = description;
-        session.boards.push_back(board);
-    }
-    session.live->start();
+    for (const auto& [path, device] : session->live->boards())
+        plugLive(*session, path, device);
+    session->live->start();
 }
 #endif

@@ -54,8 +54,12 @@ public:
         bool hidCoordinateReportMode = false;
         // Pens with the tip down, touch and eraser contacts that are down.
         std::set<int> contactsDown;
-        // The device node of a real device's board.
+        // A real device's board: the device's node while it is plugged, and
+        // what identifies the device, so that it is the same board when it
+        // comes back under another node.
         std::string livePath;
+        std::string liveIdentity;
+        std::string livePhys;
         // When the first of the packet callbacks now registered came.
         std::chrono::steady_clock::time_point registered;
     };
@@ -194,8 +198,11 @@ private:
     void setPluggedLocked(Session& session, Board& board, bool plugged);
 #ifdef NORVABOARD_LIVE_DEVICES
     // Opens the devices NORVABOARD_DEVICES names, as boards of the session.
-    void startLiveDevices(Session& session);
-    Board* liveBoard(Session& session, const std::string& path);
+    void startLiveDevices(const std::shared_ptr<Session>& session);
+    // The plugged board of the device at the node.
+    static Board* liveBoard(Session& session, const std::string& path);
+    // The board the device was, or a new one; plugged.
+    static Board& plugLive(Session& session, const std::string& path, const InputDevice& device);
 #endif
     void joinRetired();
 

@@ -63,7 +63,8 @@ std::vector<DirectoryWatcher::Change> DirectoryWatcher::changes()
             at += ssize_t(sizeof event + event.len);
             if (name.empty() || name.compare(0, m_prefix.size(), m_prefix) != 0)
                 continue;
-            changes.push_back({m_folder + "/" + name, !(event.mask & (IN_DELETE | IN_MOVED_FROM))});
+            changes.push_back({m_folder + "/" + name, !(event.mask & (IN_DELETE | IN_MOVED_FROM)),
+                               (event.mask & (IN_CREATE | IN_MOVED_TO)) != 0});
         }
     }
 }

@@ -13,6 +13,9 @@ public:
         std::string path;
         // False when the file went away.
         bool present = false;
+        // True when it came; a file present that did not come had its
+        // attributes changed.
+        bool appeared = false;
     };
 
     DirectoryWatcher(const std::string& folder, const std::string& prefix);

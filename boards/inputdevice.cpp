@@ -73,3 +73,10 @@ std::string InputDevice::boardDescription() const
     }
     return description + '>';
 }
+
+std::string InputDevice::identity() const
+{
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "%04x:%04x:%04x:%04x", bus, vendor, product, version);
+    return name + '\n' + ids + '\n' + uniq;
+}

@@ -85,6 +85,10 @@ public:
     };
 
     std::string name;
+    // Where a live device says it is connected, and its serial number, when
+    // it gives them (recordings do not).
+    std::string phys;
+    std::string uniq;
     uint16_t bus = 0;
     uint16_t vendor = 0;
     uint16_t product = 0;
@@ -122,6 +126,10 @@ public:
     // slots, or 10) and, last, hid with the name in printable ASCII without
     // angle brackets, so that no tag can be found inside it.
     std::string boardDescription() const;
+    // What tells this device from others whatever node it has: name, bus,
+    // vendor, product, version and unique id. The same for two devices of
+    // one model without a unique id, which only phys tells apart.
+    std::string identity() const;
 
 private:
     std::set<uint32_t> m_codes;

@@ -3,6 +3,7 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -17,6 +18,8 @@ namespace {
 
 constexpr const char* InputFolder = "/dev/input";
 constexpr const char* NodePrefix = "event";
+// How long after a node appears udev has to give it its group.
+constexpr std::chrono::seconds SettlingTime(1);
 
 std::string failure(int error)
 {
@@ -28,6 +31,10 @@ InputDevice describe(const libevdev* evdev)
 {
     InputDevice device;
     device.name = libevdev_get_name(evdev);
+    const char* phys = libevdev_get_phys(evdev);
+    const char* uniq = libevdev_get_uniq(evdev);
+    device.phys = phys ? phys : "";
+    device.uniq = uniq ? uniq : "";
     device.bus = uint16_t(libevdev_get_id_bustype(evdev));
     device.vendor = uint16_t(libevdev_get_id_vendor(evdev));
     device.product = uint16_t(libevdev_get_id_product(evdev));
@@ -93,7 +100,8 @@ libevdev* evdevOf(const InputDevice& device)
 } // namespace
 
 LiveDevices::LiveDevices(const std::string& devices, bool grab, Sink sink)
-    : m_auto(devices == "auto"), m_sink(std::move(sink)), m_watcher(InputFolder, NodePrefix)
+    : m_auto(devices == "auto"), m_grab(grab), m_sink(std::move(sink)),
+      m_watcher(InputFolder, NodePrefix)
 {
     if (!m_auto) {
         std::istringstream list(devices);
@@ -105,19 +113,6 @@ LiveDevices::LiveDevices(const std::string& devices, bool grab, Sink sink)
     if (!m_watcher.watching())
         std::cerr << "norvaboardex: cannot watch " << InputFolder << " (" << m_watcher.error()
                   << "): devices that come later are not seen" << std::endl;
-    if (grab) {
-        m_systemDevice = evdevOf(SystemTouch::device());
-        const int error = libevdev_uinput_create_from_device(
-            m_systemDevice, LIBEVDEV_UINPUT_OPEN_MANAGED, &m_system);
-        if (error != 0) {
-            std::cerr << "norvaboardex: cannot create a touchscreen on /dev/uinput ("
-                      << failure(error)
-                      << "): the devices are not grabbed, and the desktop sees their contacts "
-                         "as well"
-                      << std::endl;
-            m_system = nullptr;
-        }
-    }
     for (const std::string& path :
          m_auto ? m_watcher.current() : std::vector<std::string>(m_listed.begin(), m_listed.end()))
         open(path);
@@ -143,9 +138,9 @@ LiveDevices::~LiveDevices()
         libevdev_free(m_systemDevice);
 }
 
-std::vector<std::pair<std::string, std::string>> LiveDevices::boards() const
+std::vector<std::pair<std::string, InputDevice>> LiveDevices::boards() const
 {
-    std::vector<std::pair<std::string, std::string>> boards;
+    std::vector<std::pair<std::string, InputDevice>> boards;
     for (const auto& [path, device] : m_devices)
         boards.emplace_back(path, device.description);
     return boards;
@@ -170,22 +165,24 @@ bool LiveDevices::wanted(const std::string& path) const
     return m_auto || m_listed.count(path) != 0;
 }
 
-bool LiveDevices::open(const std::string& path)
+bool LiveDevices::open(const std::string& path, bool appeared)
 {
     if (m_devices.count(path))
         return true;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        report(path, "cannot open it (" + failure(error) + ")" +
-                         (error == EACCES ? ": is the user in the input group?" : ""));
+        if (!appeared)
+            report(path, "cannot open it (" + failure(error) + ")" +
+                             (error == EACCES ? ": is the user in the input group?" : ""));
         return false;
     }
     libevdev* evdev = nullptr;
     const int error = libevdev_new_from_fd(fd, &evdev);
     if (error != 0) {
         ::close(fd);
-        report(path, "not an input device (" + failure(error) + ")");
+        if (!appeared)
+            report(path, "not an input device (" + failure(error) + ")");
         return false;
     }
     const InputDevice device = describe(evdev);
@@ -200,16 +197,38 @@ bool LiveDevices::open(const std::string& path)
             report(path, "not a touchscreen or a pen (" + device.name + ")");
         return false;
     }
+    if (m_grab && !m_systemTried)
+        createSystemTouch(device);
     if (m_system && libevdev_grab(evdev, LIBEVDEV_GRAB) != 0)
         report(path, "cannot grab it: the desktop sees its contacts as well");
     Device& opened = m_devices[path];
     opened.path = path;
     opened.fd = fd;
     opened.evdev = evdev;
-    opened.translator = std::make_unique<EventTranslator>(device);
-    opened.description = device.boardDescription();
+    opened.translator = std::make_unique<EventTranslator>(device, m_ids);
+    opened.description = device;
     m_reported.erase(path);
     return true;
+}
+
+void LiveDevices::createSystemTouch(const InputDevice& grabbed)
+{
+    m_systemTried = true;
+    const auto [xResolution, yResolution] = SystemTouch::resolutionOf(grabbed);
+    libevdev* device = evdevOf(SystemTouch::device(xResolution, yResolution));
+    libevdev_uinput* system = nullptr;
+    const int error =
+        libevdev_uinput_create_from_device(device, LIBEVDEV_UINPUT_OPEN_MANAGED, &system);
+    if (error != 0) {
+        std::cerr << "norvaboardex: cannot create a touchscreen on /dev/uinput (" << failure(error)
+                  << "): the devices are not grabbed, and the desktop sees their contacts as well"
+                  << std::endl;
+        libevdev_free(device);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_systemMutex);
+    m_systemDevice = device;
+    m_system = system;
 }
 
 void LiveDevices::close(const std::string& path, bool announce)
@@ -233,6 +252,23 @@ void LiveDevices::report(const std::string& path, const std::string& message)
         std::cerr << "norvaboardex: " << path << ": " << message << std::endl;
 }
 
+void LiveDevices::settle(const std::string& path)
+{
+    if (open(path))
+        m_sink.plugged(path, m_devices[path].description);
+}
+
+int LiveDevices::settlingTimeout() const
+{
+    if (m_settling.empty())
+        return -1;
+    Clock::time_point first = m_settling.begin()->second;
+    for (const auto& [path, deadline] : m_settling)
+        first = std::min(first, deadline);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now());
+    return int(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
 void LiveDevices::run()
 {
     while (!m_stopping) {
@@ -242,7 +278,7 @@ void LiveDevices::run()
             fds.push_back({device.fd, POLLIN, 0});
             paths.push_back(path);
         }
-        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+        if (poll(fds.data(), fds.size(), settlingTimeout()) < 0 && errno != EINTR)
             return;
         if (m_stopping)
             return;
@@ -252,13 +288,36 @@ void LiveDevices::run()
                 read(found->second);
         }
         for (const DirectoryWatcher::Change& change : m_watcher.changes()) {
+            // A node that comes or goes is a new device: what was said of
+            // the old one is no longer true.
+            if (change.appeared || !change.present)
+                m_reported.erase(change.path);
             if (!change.present) {
+                m_settling.erase(change.path);
                 if (m_devices.count(change.path))
                     report(change.path, "the device is gone");
                 close(change.path, true);
-            } else if (wanted(change.path) && !m_devices.count(change.path) && open(change.path)) {
-                m_sink.plugged(change.path, m_devices[change.path].description);
+            } else if (wanted(change.path) && !m_devices.count(change.path)) {
+                if (!change.appeared) {
+                    // Its group or permissions changed: what it gives now
+                    // is final.
+                    m_settling.erase(change.path);
+                    settle(change.path);
+                } else if (open(change.path, true)) {
+                    m_sink.plugged(change.path, m_devices[change.path].description);
+                } else {
+                    m_settling[change.path] = Clock::now() + SettlingTime;
+                }
             }
+        }
+        for (auto it = m_settling.begin(); it != m_settling.end();) {
+            if (Clock::now() < it->second) {
+                ++it;
+                continue;
+            }
+            const std::string path = it->first;
+            it = m_settling.erase(it);
+            settle(path);
         }
     }
 }

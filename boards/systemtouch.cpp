@@ -1,6 +1,7 @@
 #include "systemtouch.h"
 
 #include <algorithm>
+#include <cmath>
 
 using namespace InputCode;
 
@@ -21,16 +22,16 @@ int32_t word(const uint8_t* bytes)
 
 } // namespace
 
-InputDevice SystemTouch::device()
+InputDevice SystemTouch::device(int32_t xResolution, int32_t yResolution)
 {
     InputDevice device;
     device.name = "norvaboardex touchscreen";
     device.bus = 0x06; // BUS_VIRTUAL
     device.properties.insert(InputPropDirect);
     device.enable(EvKey, BtnTouch);
-    const InputDevice::Axis position{0, Maximum, 0, 0, 0};
     for (const uint16_t code : {AbsX, AbsY, AbsMtPositionX, AbsMtPositionY}) {
-        device.axes[code] = position;
+        const bool x = code == AbsX || code == AbsMtPositionX;
+        device.axes[code] = {0, Maximum, 0, 0, x ? xResolution : yResolution};
         device.enable(EvAbs, code);
     }
     device.axes[AbsMtSlot] = {0, Slots - 1, 0, 0, 0};
@@ -38,6 +39,19 @@ InputDevice SystemTouch::device()
     device.enable(EvAbs, AbsMtSlot);
     device.enable(EvAbs, AbsMtTrackingId);
     return device;
+}
+
+std::pair<int32_t, int32_t> SystemTouch::resolutionOf(const InputDevice& device)
+{
+    const bool touch = device.axis(AbsMtPositionX) && device.axis(AbsMtPositionY);
+    const auto resolution = [](const InputDevice::Axis* axis) -> int32_t {
+        const double range = axis ? double(axis->maximum) - axis->minimum : 0;
+        if (!axis || axis->resolution <= 0 || range <= 0)
+            return 0;
+        return int32_t(std::lround(Maximum * double(axis->resolution) / range));
+    };
+    return {resolution(device.axis(touch ? AbsMtPositionX : AbsX)),
+            resolution(device.axis(touch ? AbsMtPositionY : AbsY))};
 }
 
 std::vector<InputDevice::Event> SystemTouch::events(const uint8_t* bytes, std::size_t length)
@@ -55,10 +69,10 @@ std::vector<InputDevice::Event> SystemTouch::events(const uint8_t* bytes, std::s
     }
     if (events.empty())
         return events;
-    // The first contact down is also the single-touch pointer.
-    const bool touching = !m_slots.empty();
+    // The contact down longest is also the single-touch pointer.
+    const bool touching = !m_order.empty();
     if (touching) {
-        const auto [x, y] = m_positions[m_slots.begin()->first];
+        const auto [x, y] = m_positions[m_order.front()];
         events.push_back({0, EvAbs, AbsX, x, 0});
         events.push_back({0, EvAbs, AbsY, y, 0});
     }
@@ -83,6 +97,7 @@ void SystemTouch::contact(std::vector<InputDevice::Event>& events, const Contact
         if (slot == Slots)
             return;
         found = m_slots.emplace(c.key, slot).first;
+        m_order.push_back(c.key);
         events.push_back({0, EvAbs, AbsMtSlot, slot, 0});
         events.push_back({0, EvAbs, AbsMtTrackingId, m_nextTrackingId, 0});
         m_nextTrackingId = (m_nextTrackingId + 1) % (MaxTrackingId + 1);
@@ -97,5 +112,6 @@ void SystemTouch::contact(std::vector<InputDevice::Event>& events, const Contact
         events.push_back({0, EvAbs, AbsMtTrackingId, -1, 0});
         m_slots.erase(found);
         m_positions.erase(c.key);
+        m_order.erase(std::find(m_order.begin(), m_order.end(), c.key));
     }
 }

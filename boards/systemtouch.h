@@ -17,7 +17,11 @@ public:
     static constexpr int Slots = 32;
     static constexpr int32_t Maximum = 32767;
 
-    static InputDevice device();
+    // The resolutions in board units per millimetre, 0 where not known.
+    static InputDevice device(int32_t xResolution = 0, int32_t yResolution = 0);
+    // The resolutions of a touchscreen whose axes span the device's: the
+    // screen is as many millimetres wide and high as the device's axes.
+    static std::pair<int32_t, int32_t> resolutionOf(const InputDevice& device);
 
     // The events of one packet as the system's touch packets and pen
     // single-contact packets are laid out; a packet of another kind, or cut
@@ -37,6 +41,9 @@ private:
 
     // Slots by contact key: touch ids, and 128 + the pen index for pens.
     std::map<int, int> m_slots;
+    // The keys of the contacts down, oldest first: the oldest is the
+    // desktop's single-touch pointer.
+    std::vector<int> m_order;
     std::map<int, std::pair<int32_t, int32_t>> m_positions;
     int32_t m_nextTrackingId = 0;
     bool m_touching = false;
