@@ -197,6 +197,8 @@ void tst_LiveDevices::recordingReadLive()
     EmulatedDevices devices;
     QCOMPARE(devices.add(recordingPath(file), 5, options), QString());
     BoardEventsRun run({"--raw"}, BOARDEVENTS, liveEnvironment(EmulatedDevices::node(5)));
+    QVERIFY(run.waitUntil([&] { return boards(run).size() == 1; }));
+    QCOMPARE(devices.play(5), QString());
     const int played = expected.packets.size() - expected.finishing;
     QVERIFY2(run.waitUntil([&] { return packets(run).size() >= played; }, Patience),
              qPrintable(run.errors()));
@@ -216,6 +218,8 @@ void tst_LiveDevices::autoTakesDirectDevicesOnly()
     QCOMPARE(devices.add(recordingPath(SmallPen), 6), QString());
     QCOMPARE(devices.add(recordingPath(CanvasTouch), 7, {"--indirect", "--name", "Touchpad"}),
              QString());
+    // A file that is no such recording makes no device.
+    QVERIFY(devices.add(recordingPath("README.md"), 8).contains("not a recording"));
     BoardEventsRun run({}, BOARDEVENTS, liveEnvironment("auto"));
     QVERIFY(run.waitUntil(
         [&] { return !run.events().filter(QRegularExpression("^boards ")).isEmpty(); }));
@@ -235,9 +239,12 @@ void tst_LiveDevices::devicesComeAndGo()
     // Five fingers that stay down, and a pen.
     const QStringList resting = Compressed + QStringList{"--until", "12.6"};
     QCOMPARE(devices.add(recordingPath(CanvasTouch), 5, resting), QString());
-    QCOMPARE(devices.add(recordingPath(CanvasPen), 6, Compressed), QString());
+    QCOMPARE(devices.add(recordingPath(CanvasPen), 6, Compressed + QStringList{"--until", "2"}),
+             QString());
     BoardEventsRun run({"--raw"}, BOARDEVENTS, liveEnvironment("auto"));
     QVERIFY(run.waitUntil([&] { return boards(run).size() == 2; }));
+    QCOMPARE(devices.play(5), QString());
+    QCOMPARE(devices.play(6), QString());
     const QString touchName = QStringLiteral("hid<Advanced Silicon");
     const QString penName = QStringLiteral("hid<Wacom ISD-V4 Pen>");
     const int touchscreen = deviceOf(boards(run), touchName);
@@ -343,6 +350,8 @@ void tst_LiveDevices::droppedEventsResynchronise()
                              QStringList{"--drop", QString::number(from), QString::number(length)}),
              QString());
     BoardEventsRun run({"--raw"}, BOARDEVENTS, liveEnvironment(EmulatedDevices::node(5)));
+    QVERIFY(run.waitUntil([&] { return boards(run).size() == 1; }));
+    QCOMPARE(devices.play(5), QString());
     const int played = expected.packets.size() - expected.finishing;
     QVERIFY2(run.waitUntil([&] { return packets(run).size() >= played; }, Patience),
              qPrintable(run.errors()));
@@ -375,6 +384,9 @@ void tst_LiveDevices::twoDevicesAtOnce()
                        liveEnvironment(EmulatedDevices::node(5) + ',' + EmulatedDevices::node(6)));
     const int total = expected[0].packets.size() + expected[1].packets.size();
     const int played = total - expected[0].finishing - expected[1].finishing;
+    QVERIFY(run.waitUntil([&] { return boards(run).size() == 2; }));
+    QCOMPARE(devices.play(5), QString());
+    QCOMPARE(devices.play(6), QString());
     QVERIFY(run.waitUntil([&] { return packets(run).size() >= played; }, Patience));
     devices.remove(5);
     devices.remove(6);
@@ -418,20 +430,34 @@ void tst_LiveDevices::twoDevicesAtOnce()
 void tst_LiveDevices::detachWhileDeviceSends()
 {
     EmulatedDevices devices;
-    QCOMPARE(devices.add(recordingPath(LongPen), 5, Compressed + QStringList{"--lead", "0"}),
-             QString());
-    qputenv("NORVABOARD_DEVICES", EmulatedDevices::node(5).toUtf8());
     qputenv("NORVABOARD_GRAB", "0");
     qunsetenv("NORVABOARD_SCENARIO");
-    for (int round = 0; round < 10; ++round) {
+    // New devices each round, whose events still come after the detach, few
+    // enough for umockdev to hold once nobody reads them; several, so that
+    // the devices' thread is often handing a frame over when the detach
+    // comes.
+    const QStringList sending = Compressed + QStringList{"--until", "0.8"};
+    constexpr int Devices = 4;
+    for (int round = 0; round < 20; ++round) {
+        const int first = 10 + round * Devices;
+        QStringList nodes;
+        for (int number = first; number < first + Devices; ++number) {
+            QCOMPARE(devices.add(recordingPath(TenFingers), number, sending), QString());
+            nodes << EmulatedDevices::node(number);
+        }
+        qputenv("NORVABOARD_DEVICES", nodes.join(',').toUtf8());
         NorvaHardware hardware;
         std::atomic<int> received{0};
         connect(
             &hardware, &NorvaHardware::packetReceived, &hardware, [&] { ++received; },
             Qt::DirectConnection);
         QVERIFY(hardware.attachDriver());
-        QTRY_VERIFY_WITH_TIMEOUT(received > 0, 30000);
+        for (int number = first; number < first + Devices; ++number)
+            QCOMPARE(devices.play(number), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(received > Devices, 30000);
         hardware.detachDriver();
+        for (int number = first; number < first + Devices; ++number)
+            devices.remove(number);
     }
     qunsetenv("NORVABOARD_DEVICES");
 }
@@ -465,9 +491,9 @@ void tst_LiveDevices::unreadableNodeAtHotPlug()
     EmulatedDevices devices;
     // Added under nodes that are not wanted, then moved where they are, as
     // udev makes them: unreadable first.
-    QCOMPARE(devices.add(recordingPath(CanvasTouch), 5, {"--until", "0"}), QString());
-    QCOMPARE(devices.add(recordingPath(SmallPen), 6, {"--until", "0"}), QString());
-    QCOMPARE(devices.add(recordingPath(CanvasPen), 4, {"--until", "0"}), QString());
+    QCOMPARE(devices.add(recordingPath(CanvasTouch), 5, {}), QString());
+    QCOMPARE(devices.add(recordingPath(SmallPen), 6, {}), QString());
+    QCOMPARE(devices.add(recordingPath(CanvasPen), 4, {}), QString());
     BoardEventsRun run({}, BOARDEVENTS,
                        liveEnvironment("/dev/input/event7,/dev/input/event8,"
                                        "/dev/input/event9"));
@@ -507,7 +533,7 @@ void tst_LiveDevices::handedBackReachesTheDesktop()
 {
     EmulatedDevices devices;
     // A screen of 464.8 by 255.6 mm: 70 and 128 board units a millimetre.
-    QCOMPARE(devices.add(recordingPath(TenFingers), 5, {"--until", "0"}), QString());
+    QCOMPARE(devices.add(recordingPath(TenFingers), 5, {}), QString());
     QProcessEnvironment environment = liveEnvironment(EmulatedDevices::node(5));
     environment.remove("NORVABOARD_GRAB");
     environment.insert("UMOCKDEV_DEBUG", "ioctl");

@@ -55,17 +55,22 @@ QString EmulatedDevices::add(const QString& recording, int number, const QString
         converter.exitCode() != 0)
         return QString::fromUtf8(converter.readAllStandardError()).trimmed();
     // The answers first: the library opens a node as soon as it appears.
-    // The events can only be loaded for a node that is there; they play
-    // from when the device is opened, after the converter's lead.
     const QByteArray device = node(number).toUtf8();
     GError* error = nullptr;
     if (!umockdev_testbed_load_ioctl(m_testbed, device.constData(),
                                      QFile::encodeName(prefix + ".ioctl").constData(), &error) ||
         !umockdev_testbed_add_from_file(
-            m_testbed, QFile::encodeName(prefix + ".umockdev").constData(), &error) ||
-        !umockdev_testbed_load_evemu_events(m_testbed, device.constData(),
-                                            QFile::encodeName(prefix + ".events").constData(),
-                                            &error))
+            m_testbed, QFile::encodeName(prefix + ".umockdev").constData(), &error))
+        return take(error);
+    return {};
+}
+
+QString EmulatedDevices::play(int number)
+{
+    const QString events = m_files.filePath(QStringLiteral("event%1.events").arg(number));
+    GError* error = nullptr;
+    if (!umockdev_testbed_load_evemu_events(m_testbed, node(number).toUtf8().constData(),
+                                            QFile::encodeName(events).constData(), &error))
         return take(error);
     return {};
 }

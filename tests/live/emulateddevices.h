@@ -8,10 +8,15 @@ typedef struct _UMockdevTestbed UMockdevTestbed;
 
 // Input devices emulated by umockdev for the board library to read as real
 // ones: each made from an evemu recording by evemu2umockdev.py (its device,
-// the kernel's answers to libevdev and its events, played from when the
-// device is opened), added and removed while the library runs. The process
-// must run under umockdev-wrapper; the programs it starts inherit the
-// emulation.
+// the kernel's answers to libevdev and its events), added and removed while
+// the library runs. The process must run under umockdev-wrapper; the
+// programs it starts inherit the emulation.
+//
+// umockdev plays a device's events from when they are loaded, into a
+// terminal that holds 4 kB for a reader that is not there or held back (and
+// then cuts an event in two, which a real device never does): a test plays
+// them once the library has opened the device, and no faster than it keeps
+// up with.
 class EmulatedDevices
 {
 public:
@@ -28,6 +33,8 @@ public:
     // Adds /dev/input/event<number> made from the recording; options are the
     // converter's (--speed, --drop, ...). Empty when it is there, else why not.
     QString add(const QString& recording, int number, const QStringList& options = {});
+    // Starts sending its events. Empty when they play, else why not.
+    QString play(int number);
     // Unplugs it.
     void remove(int number);
     // Unplugs it and plugs it in again as /dev/input/event<to>, a node that

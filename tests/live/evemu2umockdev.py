@@ -273,9 +273,6 @@ def main():
                              " and send SYN_DROPPED instead, with the state after them")
     parser.add_argument("--gap", type=float, default=1.0,
                         help="seconds of quiet after a SYN_DROPPED (played time)")
-    parser.add_argument("--lead", type=float, default=1.0,
-                        help="seconds from the device's opening to its first event: a reader"
-                             " that opens it is ready then")
     parser.add_argument("--until", type=float,
                         help="leave out the frames after this many seconds (recorded time), so"
                              " that what is down then stays down")
@@ -306,8 +303,8 @@ def main():
     if args.drop:
         drop_from = start + int(args.drop[0] * 1e6)
         drop_to = drop_from + int(args.drop[1] * 1e6)
-    # Played times: from the first event, divided by the speed, after the lead.
-    shift = int(args.lead * 1e6)
+    # Played times: from the first event, divided by the speed.
+    shift = 0
     dropping = dropped = in_frame = False
     previous = start
     for time, type_, code, value in device.events:
