@@ -1,6 +1,6 @@
 // The board events tool as its users run it, against the simulated board:
 // the lines it prints, plug-and-play, the summary's rates, the recording
-// played back, Ctrl+C, and its command line.
+// played back, Ctrl+C, the end after an idle time, and its command line.
 
 #include "boardeventsrun.h"
 #include "boardpackets.h"
@@ -53,6 +53,7 @@ private slots:
     void everyKindOfPacket();
     void plugAndPlayRecordedAndPlayedBack();
     void summaryRates();
+    void idleEndsSession();
     void roundTripKeepsOffsets();
     void interruptCompletesRecordingAndDetaches();
     void commandLine();
@@ -210,6 +211,26 @@ void TestBoardEvents::summaryRates()
     }
 }
 
+void TestBoardEvents::idleEndsSession()
+{
+    // A few packets and then nothing, as a capture played back ends.
+    SimulatedBoard board(OneBoard + "wait callback 1\npen 0 1 1 tip\npen 0 2 2 tip\npen 0 2 2\n");
+    BoardEventsRun session({"--idle", "1"});
+    QCOMPARE(session.finish(), 0);
+    // The packets may come before the line that ends the enumeration.
+    QCOMPARE(session.events().filter(" pen "),
+             QStringList({"1001 pen 0 1 1 tip", "1001 pen 0 2 2 tip", "1001 pen 0 2 2"}));
+    QCOMPARE(session.summary().size(), 5);
+
+    // No packet at all: counted from the start.
+    SimulatedBoard silent(OneBoard);
+    BoardEventsRun quiet({"--idle", "0.5"});
+    QCOMPARE(quiet.finish(), 0);
+    QCOMPARE(quiet.events().size(), 2);
+    QVERIFY(
+        quiet.lines().contains("# board 1001 packets 0 pen 0 touch 0 eraser 0 status 0 ignored 0"));
+}
+
 void TestBoardEvents::roundTripKeepsOffsets()
 {
     QTemporaryDir dir;
@@ -283,8 +304,10 @@ void TestBoardEvents::commandLine()
     QVERIFY(help.lines().contains("  --record <file>       Also writes the session to <file> as a "
                                   "scenario for the"));
 
-    for (const QStringList& wrong : {QStringList{"--bogus"}, QStringList{"--duration", "-1"},
-                                     QStringList{"--duration"}, QStringList{"extra"}}) {
+    for (const QStringList& wrong :
+         {QStringList{"--bogus"}, QStringList{"--duration", "-1"}, QStringList{"--duration"},
+          QStringList{"extra"}, QStringList{"--idle", "soon"}, QStringList{"--idle", "3000000"},
+          QStringList{"--idle"}}) {
         BoardEventsRun session(wrong);
         QCOMPARE(session.finish(), 2);
         QVERIFY(session.errors().contains("\nUsage: boardevents [--raw] [--record <file>]"));
