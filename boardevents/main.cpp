@@ -31,10 +31,14 @@ Lines (times are milliseconds since start):
 <board> is the device id, or ? while several boards are present (the driver
 does not say which one sent a packet). Coordinates and sizes are board units.
 --raw adds " | " and the packet's bytes in hex. Other lines start with #,
-among them the summary: per board the packets by kind, the contacts seen, the
-most down at once, and per pen, touch and eraser the intervals between
-reports of a contact that is down, median and 99th percentile, with the
-report rate the median gives.
+among them the summary: per board the packets by kind, the contacts seen and
+the most down at once, then per pen, touch and eraser:
+  rated-contacts  contacts with a rate; a contact lasts from touch-down to
+                  lift, and its rate is its reports per second while down
+                  (none with a single report)
+  rate            the median of those contacts' rates
+  intervals       between two reports of one contact that is down: their
+                  count, median, 99th percentile and longest (a stall)
 
 A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
