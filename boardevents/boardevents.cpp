@@ -61,8 +61,12 @@ BoardEvents::~BoardEvents()
 bool BoardEvents::start()
 {
     clock.start();
-    if (!hardware->attachDriver()) {
-        complain(QStringLiteral("no board driver: the library libnorvaboardex cannot be loaded"));
+    // A driver without the entry points that the session needs would show
+    // too little, or nothing, without a word.
+    hardware->attachDriver();
+    const QString problem = hardware->driverProblem();
+    if (!problem.isEmpty()) {
+        complain(problem);
         return false;
     }
     // What the driver reports meanwhile waits in the event queue.

@@ -7,6 +7,7 @@
 #include "recordings.h"
 #include "simulatedboard.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -145,6 +146,7 @@ private slots:
     void summaryRatesOfRecordings_data();
     void summaryRatesOfRecordings();
     void idleEndsSession();
+    void unusableDriver();
     void roundTripKeepsOffsets();
     void interruptCompletesRecordingAndDetaches();
     void commandLine();
@@ -348,6 +350,49 @@ void TestBoardEvents::idleEndsSession()
     QCOMPARE(quiet.events().size(), 2);
     QVERIFY(
         quiet.lines().contains("# board 1001 packets 0 pen 0 touch 0 eraser 0 status 0 ignored 0"));
+}
+
+void TestBoardEvents::unusableDriver()
+{
+    // Garbage where the library is found first: its path and why.
+    QTemporaryDir corrupt;
+    QFile garbage(corrupt.filePath("libnorvaboardex.so"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4096, 'x'));
+    garbage.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_LIBRARY_PATH", corrupt.path());
+    BoardEventsRun broken({}, BOARDEVENTS, environment);
+    QCOMPARE(broken.finish(), 1);
+    const QString prefix =
+        "boardevents: no board driver: libnorvaboardex.so cannot be loaded: " + garbage.fileName() +
+        ": ";
+    QVERIFY2(broken.errors().startsWith(prefix), qPrintable(broken.errors()));
+    QVERIFY2(broken.errors().size() > prefix.size() + 1, qPrintable(broken.errors()));
+
+    // A driver with only what enumeration needs: the entry points missing,
+    // but not those that the binding does without.
+    environment.insert("LD_LIBRARY_PATH", ENUMERATION_ONLY_DRIVER);
+    BoardEventsRun partial({"--duration", "0"}, BOARDEVENTS, environment);
+    QCOMPARE(partial.finish(), 1);
+    QCOMPARE(partial.events(), QStringList());
+    const QRegularExpressionMatch match =
+        QRegularExpression("^boardevents: the board driver (.*) lacks 43 of the entry points that "
+                           "it must have: (.*)\n$")
+            .match(partial.errors());
+    QVERIFY2(match.hasMatch(), qPrintable(partial.errors()));
+    QCOMPARE(QFileInfo(match.captured(1)).canonicalFilePath(),
+             QFileInfo(QStringLiteral(ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so"))
+                 .canonicalFilePath());
+    const QStringList missing = match.captured(2).split(", ");
+    QCOMPARE(missing.size(), 43);
+    QVERIFY(missing.contains("norvaDetach"));
+    QVERIFY(missing.contains("norvaSetPnpCallback"));
+    QVERIFY(missing.contains("norvaSetTouchDestination"));
+    for (const char* name :
+         {"norvaAttach", "norvaGetDeviceCount", "norvaEnumDeviceInfo", "norvaSetCallback",
+          "norvaSetTouchDestinationEx", "norvaSetPointingDeviceDestinationEx"})
+        QVERIFY2(!missing.contains(name), qPrintable(name));
 }
 
 void TestBoardEvents::roundTripKeepsOffsets()
