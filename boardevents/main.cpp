@@ -44,8 +44,9 @@ A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
 session ends after the recording) or the visualiser.
 
-Exit status: 0, 1 when the driver cannot be loaded or the recording or the
-output cannot be written, 2 for a wrong command line.)";
+Exit status: 0, 1 when the driver cannot be loaded or lacks entry points that
+it must have, or the recording or the output cannot be written, 2 for a wrong
+command line.)";
 
 int usageError(const QString& message)
 {
