@@ -7,14 +7,12 @@
 #include "recordings.h"
 #include "simulatedboard.h"
 
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
-#include <cmath>
 #include <csignal>
 #include <limits>
 
@@ -48,35 +46,17 @@ double figure(const QString& line, const QString& word)
     return match.hasMatch() ? match.captured(1).toDouble() : -1;
 }
 
-// The nearest-rank percentile, -1 of nothing.
-double percentile(QList<double> values, double p)
+// Whether a kind's summary line gives the rate that the event lines' own
+// times give: each contact from touch-down to lift, its reports per second
+// while down, none with a single report, and the median over the contacts
+// that have one (nearest rank).
+bool rateFollowsFromTimes(BoardEventsRun& session, const QString& kind)
 {
-    if (values.isEmpty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    const int rank = int(std::ceil(p * values.size()));
-    return values.at(std::clamp(rank, 1, int(values.size())) - 1);
-}
-
-// Checks a kind's rate line of the summary against what the event lines
-// say, from their own times: each contact from touch-down to lift, the
-// median of the contacts' reports per second while down (none for a
-// contact of one report), and the intervals between reports of a contact
-// that is down. Returns the contacts rated.
-int checkRates(BoardEventsRun& session, const QString& kind)
-{
-    struct Contact
-    {
-        double first = 0;
-        double last = 0;
-        int intervals = 0;
-    };
-    QMap<int, Contact> down;
-    QList<double> intervals;
+    QMap<int, QList<double>> down;
     QList<double> rates;
-    const auto lift = [&](const Contact& c) {
-        if (c.intervals > 0 && c.last > c.first)
-            rates << c.intervals * 1000.0 / (c.last - c.first);
+    const auto lifted = [&rates](const QList<double>& times) {
+        if (times.size() > 1 && times.last() > times.first())
+            rates << (times.size() - 1) * 1000.0 / (times.last() - times.first());
     };
     const QStringList events = session.events();
     const QList<double> times = session.times();
@@ -84,53 +64,28 @@ int checkRates(BoardEventsRun& session, const QString& kind)
         const QString prefix = events[i].section(' ', 0, 0) + ' ' + kind + ' ';
         if (!events[i].startsWith(prefix))
             continue;
-        // "pen <index> <x> <y> [tip]..." or "<id> down|up ...; ..."
-        for (const QString& text : events[i].mid(prefix.size()).split("; ")) {
-            const QStringList words = text.split(' ');
-            const int id = words[0].toInt();
+        // "<index> <x> <y> [tip]..." for a pen, "<id> down|up ...; ..." else.
+        for (const QString& contact : events[i].mid(prefix.size()).split("; ")) {
+            const QStringList words = contact.split(' ');
             const bool isDown = kind == "pen" ? words.contains("tip") : words[1] == "down";
-            const auto found = down.find(id);
-            if (found == down.end()) {
-                if (isDown)
-                    down.insert(id, {times[i], times[i], 0});
-                continue;
-            }
-            intervals << times[i] - found->last;
-            found->last = times[i];
-            ++found->intervals;
-            if (!isDown) {
-                lift(*found);
-                down.erase(found);
-            }
+            if (isDown || down.contains(words[0].toInt()))
+                down[words[0].toInt()] << times[i];
+            if (!isDown)
+                lifted(down.take(words[0].toInt()));
         }
     }
-    for (const Contact& c : down)
-        lift(c);
-
-    const QStringList lines = session.summary().filter(' ' + kind + " rated-contacts ");
-    if (lines.size() != 1) {
-        qWarning() << "no single summary line for" << kind << session.summary();
-        return -1;
-    }
-    const QString& line = lines.first();
-    const auto near = [](double a, double b, double within) { return std::abs(a - b) <= within; };
-    // Printed to 0.1 and 0.01; the lines' times to 0.001.
-    const bool same = figure(line, "rated-contacts") == rates.size() &&
-                      near(figure(line, "rate"), percentile(rates, 0.5), 0.1) &&
-                      line.contains(" rate none ") == rates.isEmpty() &&
-                      figure(line, "intervals") == intervals.size() &&
-                      near(figure(line, "median"), percentile(intervals, 0.5), 0.011) &&
-                      near(figure(line, "p99"), percentile(intervals, 0.99), 0.011) &&
-                      near(figure(line, "longest"), percentile(intervals, 1), 0.011);
-    if (!same) {
-        qWarning("%s\n  from the lines' times: rated-contacts %lld rate %.1f intervals %lld "
-                 "median %.3f p99 %.3f longest %.3f",
-                 qPrintable(line), qint64(rates.size()), percentile(rates, 0.5),
-                 qint64(intervals.size()), percentile(intervals, 0.5), percentile(intervals, 0.99),
-                 percentile(intervals, 1));
-        return -1;
-    }
-    return int(rates.size());
+    for (const QList<double>& contact : down)
+        lifted(contact);
+    std::sort(rates.begin(), rates.end());
+    const QString line = session.summary().filter(' ' + kind + " rated-contacts ").value(0);
+    const bool same =
+        figure(line, "rated-contacts") == rates.size() &&
+        (rates.isEmpty() ? line.contains(" rate none ")
+                         : qAbs(figure(line, "rate") - rates[(rates.size() + 1) / 2 - 1]) <= 0.1);
+    if (!same)
+        qWarning("%s\nfrom the times: %lld contacts, median rate %.2f", qPrintable(line),
+                 qint64(rates.size()), rates.isEmpty() ? 0 : rates[(rates.size() + 1) / 2 - 1]);
+    return same;
 }
 
 } // namespace
@@ -143,8 +98,7 @@ private slots:
     void everyKindOfPacket();
     void plugAndPlayRecordedAndPlayedBack();
     void summaryRates();
-    void summaryRatesOfRecordings_data();
-    void summaryRatesOfRecordings();
+    void summaryRatesOfRecording();
     void idleEndsSession();
     void unusableDriver();
     void roundTripKeepsOffsets();
@@ -294,42 +248,26 @@ void TestBoardEvents::summaryRates()
              QStringList({"# board 1001 packets 178 pen 101 touch 51 eraser 26 status 0 ignored 0",
                           "# board 1001 contacts pen 1 touch 2 eraser 1 most-down 2"}));
     // Every report of a contact that is down starts an interval.
-    QVERIFY2(summary.at(2).startsWith("# board 1001 pen rated-contacts 1 rate "),
-             qPrintable(summary.at(2)));
     QCOMPARE(figure(summary.at(2), "intervals"), 100.0);
     QCOMPARE(figure(summary.at(3), "intervals"), 100.0);
     QCOMPARE(figure(summary.at(4), "intervals"), 25.0);
-    QCOMPARE(checkRates(session, "pen"), 1);
-    QCOMPARE(checkRates(session, "touch"), 2);
-    QCOMPARE(checkRates(session, "eraser"), 1);
+    for (const char* kind : {"pen", "touch", "eraser"})
+        QVERIFY2(rateFollowsFromTimes(session, kind), kind);
 }
 
-void TestBoardEvents::summaryRatesOfRecordings_data()
-{
-    QTest::addColumn<int>("touches");
-    QTest::addColumn<int>("pens");
-    QTest::addColumn<int>("erasers");
-    // Up to ten fingers, a scan sent as two or three packets 2 ms apart,
-    // each with every finger down; one pen stroke and one eraser stroke.
-    QTest::newRow("touch-display-22in-10-fingers.events") << 66 << 0 << 0;
-    QTest::newRow("pen-display-12in-pen-then-eraser.events") << 0 << 1 << 1;
-}
-
-void TestBoardEvents::summaryRatesOfRecordings()
+void TestBoardEvents::summaryRatesOfRecording()
 {
     REQUIRE_RECORDINGS();
-    QFETCH(int, touches);
-    QFETCH(int, pens);
-    QFETCH(int, erasers);
-    // Four times as fast as recorded, which changes the rates but not how
-    // they follow from the packets' times.
+    // Up to ten fingers, a scan sent as two or three packets 2 ms apart with
+    // every finger in each, four times as fast as recorded: the rates change
+    // but not how they follow from the packets' times.
     SimulatedBoard board(OneBoard + "wait callback 1\nplay " +
-                         QFile::encodeName(recordingPath(QTest::currentDataTag())) + " 4\n");
+                         QFile::encodeName(recordingPath("touch-display-22in-10-fingers.events")) +
+                         " 4\n");
     BoardEventsRun session({"--idle", "2"});
     QCOMPARE(session.finish(), 0);
-    QCOMPARE(checkRates(session, "touch"), touches);
-    QCOMPARE(checkRates(session, "pen"), pens);
-    QCOMPARE(checkRates(session, "eraser"), erasers);
+    QVERIFY(session.summary().filter(" touch rated-contacts 66 ").size() == 1);
+    QVERIFY(rateFollowsFromTimes(session, "touch"));
 }
 
 void TestBoardEvents::idleEndsSession()
@@ -357,42 +295,33 @@ void TestBoardEvents::unusableDriver()
     // Garbage where the library is found first: its path and why.
     QTemporaryDir corrupt;
     QFile garbage(corrupt.filePath("libnorvaboardex.so"));
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray(4096, 'x'));
+    QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')) == 4096);
     garbage.close();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("LD_LIBRARY_PATH", corrupt.path());
     BoardEventsRun broken({}, BOARDEVENTS, environment);
     QCOMPARE(broken.finish(), 1);
-    const QString prefix =
-        "boardevents: no board driver: libnorvaboardex.so cannot be loaded: " + garbage.fileName() +
-        ": ";
-    QVERIFY2(broken.errors().startsWith(prefix), qPrintable(broken.errors()));
-    QVERIFY2(broken.errors().size() > prefix.size() + 1, qPrintable(broken.errors()));
+    QVERIFY2(broken.errors().contains(QRegularExpression(
+                 "^boardevents: no board driver: libnorvaboardex.so cannot be loaded: " +
+                 QRegularExpression::escape(garbage.fileName()) + ": \\w.*\n$")),
+             qPrintable(broken.errors()));
 
-    // A driver with only what enumeration needs: the entry points missing,
-    // but not those that the binding does without.
+    // Only what enumeration needs: the required entry points missing, not
+    // those that the binding does without, nor a session.
     environment.insert("LD_LIBRARY_PATH", ENUMERATION_ONLY_DRIVER);
     BoardEventsRun partial({"--duration", "0"}, BOARDEVENTS, environment);
     QCOMPARE(partial.finish(), 1);
-    QCOMPARE(partial.events(), QStringList());
-    const QRegularExpressionMatch match =
-        QRegularExpression("^boardevents: the board driver (.*) lacks 43 of the entry points that "
-                           "it must have: (.*)\n$")
-            .match(partial.errors());
-    QVERIFY2(match.hasMatch(), qPrintable(partial.errors()));
-    QCOMPARE(QFileInfo(match.captured(1)).canonicalFilePath(),
-             QFileInfo(QStringLiteral(ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so"))
-                 .canonicalFilePath());
-    const QStringList missing = match.captured(2).split(", ");
+    QCOMPARE(partial.lines(), QStringList());
+    const QString lacks =
+        ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so lacks 43 of the entry points "
+                                "that it must have: ";
+    QVERIFY2(partial.errors().startsWith("boardevents: the board driver " + lacks),
+             qPrintable(partial.errors()));
+    const QStringList missing = partial.errors().trimmed().section(": ", 2).split(", ");
     QCOMPARE(missing.size(), 43);
-    QVERIFY(missing.contains("norvaDetach"));
-    QVERIFY(missing.contains("norvaSetPnpCallback"));
-    QVERIFY(missing.contains("norvaSetTouchDestination"));
-    for (const char* name :
-         {"norvaAttach", "norvaGetDeviceCount", "norvaEnumDeviceInfo", "norvaSetCallback",
-          "norvaSetTouchDestinationEx", "norvaSetPointingDeviceDestinationEx"})
-        QVERIFY2(!missing.contains(name), qPrintable(name));
+    for (const char* name : {"norvaAttach", "norvaSetCallback", "norvaSetTouchDestinationEx",
+                             "norvaSetPointingDeviceDestinationEx"})
+        QVERIFY2(!missing.contains(name), name);
 }
 
 void TestBoardEvents::roundTripKeepsOffsets()
