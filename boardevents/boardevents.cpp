@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <iostream>
 
 namespace {
@@ -41,6 +42,9 @@ BoardEvents::BoardEvents(const Options& options, QObject* parent)
         h, &NorvaHardware::packetReceived, this,
         [this](const QByteArray& bytes, quint32 tag) { emit timedPacket(now(), bytes, tag); },
         direct);
+    idle.setSingleShot(true);
+    idle.setTimerType(Qt::PreciseTimer);
+    connect(&idle, &QTimer::timeout, this, &BoardEvents::stop);
     const auto queued = Qt::QueuedConnection;
     connect(this, &BoardEvents::timedPnp, this, &BoardEvents::onPnp, queued);
     connect(this, &BoardEvents::timedBoard, this, &BoardEvents::onBoard, queued);
@@ -57,8 +61,12 @@ BoardEvents::~BoardEvents()
 bool BoardEvents::start()
 {
     clock.start();
-    if (!hardware->attachDriver()) {
-        complain(QStringLiteral("no board driver: the library libnorvaboardex cannot be loaded"));
+    // A driver without the entry points that the session needs would show
+    // too little, or nothing, without a word.
+    hardware->attachDriver();
+    const QString problem = hardware->driverProblem();
+    if (!problem.isEmpty()) {
+        complain(problem);
         return false;
     }
     // What the driver reports meanwhile waits in the event queue.
@@ -75,6 +83,8 @@ bool BoardEvents::start()
               << std::endl;
     if (configurator)
         configurator->configure();
+    if (options.idleMs >= 0)
+        idle.start(std::max(0, options.idleMs - int(now())));
     return true;
 }
 
@@ -83,6 +93,7 @@ void BoardEvents::stop()
     if (stopped)
         return;
     stopped = true;
+    idle.stop();
     if (configurator)
         configurator->release();
     hardware->detachDriver();
@@ -169,6 +180,9 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     // a single board tells where a packet came from.
     const Board board = present.size() == 1 ? Board(present.first().device) : std::nullopt;
     summary.add(board, ms, report);
+    // From when the packet came, not from when its turn came here.
+    if (idle.isActive())
+        idle.start(std::max(0, options.idleMs - int(now() - ms)));
     if (recording)
         recorder.packet(ms, board, bytes);
     QString text = (board ? QString::number(*board) : QStringLiteral("?")) + ' ' + report.text();

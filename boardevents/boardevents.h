@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -30,6 +31,9 @@ public:
         bool raw = false;
         bool configure = false;
         QString recordPath;
+        // Ends the session once no packet has come for this long, counted
+        // from the last packet or, before the first, from the start; -1: never.
+        int idleMs = -1;
     };
 
     explicit BoardEvents(const Options& options, QObject* parent = nullptr);
@@ -65,6 +69,7 @@ private:
 
     Options options;
     QElapsedTimer clock;
+    QTimer idle;
     ScenarioRecorder recorder;
     SessionSummary summary;
     bool recording = false;

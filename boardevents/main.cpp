@@ -11,12 +11,13 @@
 namespace {
 
 const char* const Usage =
-    "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--configure]";
+    "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--idle <seconds>]\n"
+    "                   [--configure]";
 
 const char* const Description = R"(
 Lists the boards that the board driver reports and prints every packet they
-send, decoded, one line each, until Ctrl+C or the end of --duration; then
-detaches and prints a summary per board.
+send, decoded, one line each, until Ctrl+C, the end of --duration or --idle
+seconds without a packet; then detaches and prints a summary per board.
 
 Lines (times are milliseconds since start):
   <ms> board <index> device <id> hid<..> vid<..> pid<..> xp<..> xt<..> xl<..>
@@ -30,21 +31,46 @@ Lines (times are milliseconds since start):
 <board> is the device id, or ? while several boards are present (the driver
 does not say which one sent a packet). Coordinates and sizes are board units.
 --raw adds " | " and the packet's bytes in hex. Other lines start with #,
-among them the summary: per board the packets by kind, the contacts seen, the
-most down at once, and per pen, touch and eraser the intervals between
-reports of a contact that is down, median and 99th percentile, with the
-report rate the median gives.
+among them the summary: per board the packets by kind, the contacts seen and
+the most down at once, then per pen, touch and eraser:
+  rated-contacts  contacts with a rate; a contact lasts from touch-down to
+                  lift, and its rate is its reports per second while down
+                  (none with a single report)
+  rate            the median of those contacts' rates
+  intervals       between two reports of one contact that is down: their
+                  count, median, 99th percentile and longest (a stall)
 
 A recording is a scenario for the simulated board: play it back with
-NORVABOARD_SCENARIO=<file> set for boardevents or the visualiser.
+NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
+session ends after the recording) or the visualiser.
 
-Exit status: 0, 1 when the driver cannot be loaded or the recording or the
-output cannot be written, 2 for a wrong command line.)";
+Exit status: 0, 1 when the driver cannot be loaded or lacks entry points that
+it must have, or the recording or the output cannot be written, 2 for a wrong
+command line.)";
 
 int usageError(const QString& message)
 {
     std::cerr << "boardevents: " << message.toStdString() << '\n' << Usage << std::endl;
     return 2;
+}
+
+// The option's seconds in milliseconds in *ms, left as it is when the option
+// is not given; false, with the usage error on standard error, for a bad value.
+bool milliseconds(const QCommandLineParser& parser, const QCommandLineOption& option,
+                  const char* what, qint64* ms)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const double seconds = parser.value(option).toDouble(&ok);
+    // A timer counts milliseconds in an int.
+    if (!ok || !(seconds >= 0) || seconds * 1000 > std::numeric_limits<int>::max()) {
+        usageError(QStringLiteral("bad %1 '%2': give seconds from 0 to 2147483")
+                       .arg(QString::fromLatin1(what), parser.value(option)));
+        return false;
+    }
+    *ms = qRound64(seconds * 1000);
+    return true;
 }
 
 } // namespace
@@ -73,7 +99,13 @@ int main(int argc, char* argv[])
         QStringLiteral("Routes the boards' input to this program as the visualiser does, at start "
                        "and after plug-and-play changes, and gives it back at the end. Without "
                        "it the boards are left as they are."));
-    parser.addOptions({help, raw, record, duration, configure});
+    const QCommandLineOption idle(
+        QStringLiteral("idle"),
+        QStringLiteral("Ends the session once no packet has come for <seconds>, counted from the "
+                       "last packet (from the start before the first): a capture played back "
+                       "ends by itself."),
+        QStringLiteral("seconds"));
+    parser.addOptions({help, raw, record, duration, idle, configure});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -92,15 +124,11 @@ int main(int argc, char* argv[])
     if (parser.isSet(record) && options.recordPath.isEmpty())
         return usageError(QStringLiteral("--record needs a file name"));
     qint64 durationMs = -1;
-    if (parser.isSet(duration)) {
-        bool ok = false;
-        const double seconds = parser.value(duration).toDouble(&ok);
-        // A timer counts milliseconds in an int.
-        if (!ok || !(seconds >= 0) || seconds * 1000 > std::numeric_limits<int>::max())
-            return usageError(QStringLiteral("bad duration '%1': give seconds from 0 to 2147483")
-                                  .arg(parser.value(duration)));
-        durationMs = qRound64(seconds * 1000);
-    }
+    qint64 idleMs = -1;
+    if (!milliseconds(parser, duration, "duration", &durationMs) ||
+        !milliseconds(parser, idle, "idle time", &idleMs))
+        return 2;
+    options.idleMs = int(idleMs);
 
     BoardEvents session(options);
     InterruptWatcher interrupts;
