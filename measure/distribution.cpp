@@ -10,19 +10,21 @@ void Distribution::add(double value)
     values.push_back(value);
 }
 
-void Distribution::sort() const
+void Distribution::clear()
 {
-    if (!sorted)
-        std::sort(values.begin(), values.end());
+    values.clear();
     sorted = true;
 }
 
 double Distribution::percentile(double p) const
 {
     assert(!values.empty());
-    sort();
     const auto rank = std::size_t(std::ceil(p * double(values.size())));
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+    const auto nth =
+        values.begin() + std::ptrdiff_t(std::clamp<std::size_t>(rank, 1, values.size()) - 1);
+    if (!sorted)
+        std::nth_element(values.begin(), nth, values.end());
+    return *nth;
 }
 
 double Distribution::largest() const

@@ -9,6 +9,9 @@ class Distribution
 {
 public:
     void add(double value);
+    // Forgets the values but keeps the room they took, so that a
+    // distribution used again and again stops allocating.
+    void clear();
 
     std::size_t count() const { return values.size(); }
     bool isEmpty() const { return values.empty(); }
@@ -20,9 +23,10 @@ public:
     double largest() const;
 
 private:
-    // Sorted when asked for, not at every value.
+    // In no particular order: a percentile moves the value of its rank into
+    // place (linear time) rather than sorting them all, since the measuring
+    // core asks for one rank of every contact that lifts. Values that came
+    // in order need no moving.
     mutable std::vector<double> values;
-    mutable bool sorted = true;
-
-    void sort() const;
+    bool sorted = true;
 };

@@ -27,7 +27,7 @@ void ReportRates::add(const ContactReport& report)
     kind.down.erase(found);
 }
 
-ReportRates::Figures ReportRates::figures(ContactReport::Kind which) const
+ReportRates::Rate ReportRates::boardRate(ContactReport::Kind which) const
 {
     const Kind& kind = kinds[which];
     Distribution rates = kind.rates;
@@ -36,10 +36,20 @@ ReportRates::Figures ReportRates::figures(ContactReport::Kind which) const
         if (const auto r = rate(contact.intervals, contact.lastMs - contact.firstMs))
             rates.add(*r);
     }
-    Figures figures;
-    figures.ratedContacts = rates.count();
+    Rate result;
+    result.ratedContacts = rates.count();
     if (!rates.isEmpty())
-        figures.rate = rates.median();
+        result.rate = rates.median();
+    return result;
+}
+
+ReportRates::Figures ReportRates::figures(ContactReport::Kind which) const
+{
+    const Kind& kind = kinds[which];
+    const Rate r = boardRate(which);
+    Figures figures;
+    figures.ratedContacts = r.ratedContacts;
+    figures.rate = r.rate;
     figures.intervals = kind.intervals.count();
     if (!kind.intervals.isEmpty()) {
         figures.median = kind.intervals.median();

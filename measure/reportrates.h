@@ -37,10 +37,21 @@ public:
         std::optional<double> longest;
     };
 
+    // The first two of Figures alone.
+    struct Rate
+    {
+        std::size_t ratedContacts = 0;
+        std::optional<double> rate;
+    };
+
     // Reports of each contact in the order they came.
     void add(const ContactReport& report);
     // Contacts still down count with what they reported so far.
     Figures figures(ContactReport::Kind kind) const;
+    // The kind's rate without the intervals' statistics: it goes over the
+    // kind's contacts only, not over every interval, so that a display can
+    // read it while reports come.
+    Rate boardRate(ContactReport::Kind kind) const;
 
     // Reports per second over the given intervals and their total time in
     // milliseconds; none without either.
