@@ -12,6 +12,9 @@ struct ContactReport
         Eraser
     };
     static constexpr int Kinds = 3;
+    // Every board is this many units across and down, whatever its size:
+    // one unit is a 32768th of its width across and of its height down.
+    static constexpr double BoardUnits = 32768;
 
     Kind kind = Touch;
     // The pen's index, the touch's or the eraser's id.
