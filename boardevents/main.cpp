@@ -20,7 +20,7 @@ send, decoded, one line each, until Ctrl+C, the end of --duration or --idle
 seconds without a packet; then detaches and prints a summary per board.
 
 Lines (times are milliseconds since start):
-  <ms> board <index> device <id> hid<..> vid<..> pid<..> xp<..> xt<..> xl<..>
+  <ms> board <index> device <id> <description, every tag as the driver gave it>
   <ms> boards <accepted> of <count>   after each enumeration
   <ms> pnp                            a plug-and-play change; boards follow
   <ms> <board> pen <index> <x> <y> [tip] [button] [bit2]

@@ -23,13 +23,7 @@ QString printable(QString text)
 
 QString ScenarioRecorder::description(const NorvaHardware::DeviceInfo& info)
 {
-    return QStringLiteral("hid<%1> vid<%2> pid<%3> xp<%4> xt<%5> xl<%6>")
-        .arg(printable(info.hid))
-        .arg(info.vid, 4, 16, QChar('0'))
-        .arg(info.pid, 4, 16, QChar('0'))
-        .arg(info.xp)
-        .arg(info.xt)
-        .arg(info.xl);
+    return printable(info.description);
 }
 
 bool ScenarioRecorder::open(const QString& path, QString* error)

@@ -25,7 +25,8 @@ public:
         NorvaHardware::DeviceInfo info;
     };
 
-    // The description that declares a board with these fields, on one line.
+    // The board's description as the driver gave it, every tag kept, made
+    // safe for one scenario line.
     static QString description(const NorvaHardware::DeviceInfo& info);
 
     // Creates or empties the file; false with the reason when it cannot.

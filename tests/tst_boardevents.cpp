@@ -174,23 +174,25 @@ void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
     QTemporaryDir dir;
     const QString recording = dir.filePath("session.txt");
     const QString ready[] = {dir.filePath("1"), dir.filePath("2"), dir.filePath("3")};
-    const QByteArray scenario = "board 1 hid<A> vid<1> pid<2> xp<1> xt<2>\n"
+    // Board 1's size and a tag that the host does not know are shown and
+    // recorded as the driver gave them.
+    const QByteArray scenario = "board 1 vid<1> pid<2> xp<1> mm<464.8,255.6> ink<x> hid<A>\n"
                                 "board 2 unplugged hid<B> vid<3> pid<4> xp<2> xt<4> xl<1>\n" +
                                 waitFile(ready[0]) + "wait 100\npen 0 1 1 tip\nplug 2\n" +
                                 waitFile(ready[1]) + "wait 100\npen 0 2 2 tip\nunplug 1\n" +
                                 waitFile(ready[2]) + "wait 100\nuse 2\npen 0 3 3\n";
     const QStringList expected = {
-        "board 0 device 1001 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0>",
+        "board 0 device 1001 vid<1> pid<2> xp<1> mm<464.8,255.6> ink<x> hid<A>",
         "boards 1 of 1",
         "1001 pen 0 1 1 tip",
         "pnp",
-        "board 0 device 1001 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0>",
-        "board 1 device 1002 hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1>",
+        "board 0 device 1001 vid<1> pid<2> xp<1> mm<464.8,255.6> ink<x> hid<A>",
+        "board 1 device 1002 hid<B> vid<3> pid<4> xp<2> xt<4> xl<1>",
         "boards 2 of 2",
         // Which of the two sent it, the driver does not say.
         "? pen 0 2 2 tip",
         "pnp",
-        "board 0 device 1002 hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1>",
+        "board 0 device 1002 hid<B> vid<3> pid<4> xp<2> xt<4> xl<1>",
         "boards 1 of 1",
         "1002 pen 0 3 3",
     };
@@ -212,10 +214,9 @@ void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
     const QStringList commands =
         readAll(recording).split('\n').filter(QRegularExpression("^[a-z]"));
     QCOMPARE(commands.filter(QRegularExpression("^(board|plug|unplug|use|raw)")),
-             QStringList({"board 1 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0> # device 1001",
+             QStringList({"board 1 vid<1> pid<2> xp<1> mm<464.8,255.6> ink<x> hid<A> # device 1001",
                           "raw 08 21 00 01 00 01 00 01",
-                          "board 2 unplugged hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1> # "
-                          "device 1002",
+                          "board 2 unplugged hid<B> vid<3> pid<4> xp<2> xt<4> xl<1> # device 1002",
                           "plug 2", "raw 08 21 00 02 00 02 00 01", "unplug 1", "use 2",
                           "raw 08 21 00 03 00 03 00 00"}));
 
