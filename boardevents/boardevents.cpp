@@ -63,17 +63,16 @@ bool BoardEvents::start()
     }
     // What the driver reports meanwhile waits in the event queue.
     if (!options.recordPath.isEmpty()) {
-        QString error;
-        if (!recorder.open(options.recordPath, &error)) {
-            complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, error));
-            return false;
-        }
-        recording = true;
+        recording = recorder.open(options.recordPath);
+        if (!recording)
+            fail(QStringLiteral("cannot write %1: %2; the session ends: give --record a file "
+                                "that can be written")
+                     .arg(options.recordPath, recorder.error()));
     }
     std::cout << "# boardevents: ms since start, the board (device id, ? when not known) and "
                  "what it sent"
               << std::endl;
-    if (configurator)
+    if (configurator && status == 0)
         configurator->configure();
     return true;
 }
@@ -91,11 +90,8 @@ void BoardEvents::stop()
 
     const double ms = now();
     if (recording) {
-        QString error;
-        if (!recorder.finish(ms, &error)) {
-            complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, error));
-            status = 1;
-        }
+        recorder.finish(ms);
+        checkRecording();
     }
     std::cout << "# summary: " << QString::number(ms, 'f', 3).toStdString() << " ms" << std::endl;
     const QStringList lines = summary.lines();
@@ -123,6 +119,23 @@ void BoardEvents::print(double ms, const QString& text)
     }
 }
 
+void BoardEvents::checkRecording()
+{
+    if (!recording || recorder.error().isEmpty())
+        return;
+    recording = false;
+    fail(QStringLiteral("cannot write %1: %2; the session ends, and the recording holds what "
+                        "came before")
+             .arg(options.recordPath, recorder.error()));
+}
+
+void BoardEvents::fail(const QString& message)
+{
+    complain(message);
+    status = 1;
+    QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
+}
+
 void BoardEvents::onPnp(double ms)
 {
     changedMs = ms;
@@ -137,8 +150,10 @@ void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo&
         changedMs = ms;
     present.append({device, info});
     summary.addBoard(device);
-    if (recording)
+    if (recording) {
         recorder.found(*changedMs, present.last());
+        checkRecording();
+    }
     print(ms, QStringLiteral("board %1 device %2 %3")
                   .arg(index)
                   .arg(device)
@@ -155,6 +170,7 @@ void BoardEvents::onCount(double ms, int count)
         for (const ScenarioRecorder::Board& board : present)
             devices << board.device;
         recorder.enumerated(changedMs.value_or(ms), devices);
+        checkRecording();
     }
     changedMs.reset();
     // Not once the boards were given back at the end.
@@ -169,8 +185,10 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     // a single board tells where a packet came from.
     const Board board = present.size() == 1 ? Board(present.first().device) : std::nullopt;
     summary.add(board, ms, report);
-    if (recording)
+    if (recording) {
         recorder.packet(ms, board, bytes);
+        checkRecording();
+    }
     QString text = (board ? QString::number(*board) : QStringLiteral("?")) + ' ' + report.text();
     if (options.raw)
         text += QStringLiteral(" | ") + report.hex();

@@ -36,7 +36,9 @@ public:
     ~BoardEvents() override;
 
     // Attaches to the driver and opens the recording. False, with the
-    // reason on standard error, when either fails.
+    // reason on standard error, when the driver cannot be loaded; a
+    // recording that cannot be written ends the session at once, with
+    // status 1.
     bool start();
     // Gives the boards back if this session configured them, detaches,
     // handles what came before the detach, completes the recording and
@@ -58,6 +60,10 @@ private:
 
     double now() const;
     void print(double ms, const QString& text);
+    // Ends the session with status 1 at the first line that the recording
+    // could not take.
+    void checkRecording();
+    void fail(const QString& message);
     void onPnp(double ms);
     void onBoard(double ms, int index, const NorvaHardware::DeviceInfo& info, qint32 device);
     void onCount(double ms, int count);

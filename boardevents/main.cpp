@@ -36,7 +36,9 @@ reports of a contact that is down, median and 99th percentile, with the
 report rate the median gives.
 
 A recording is a scenario for the simulated board: play it back with
-NORVABOARD_SCENARIO=<file> set for boardevents or the visualiser.
+NORVABOARD_SCENARIO=<file> set for boardevents or the visualiser. Each line
+reaches the file as it comes, so a session that crashes or is killed leaves
+the recording up to then.
 
 Exit status: 0, 1 when the driver cannot be loaded or the recording or the
 output cannot be written, 2 for a wrong command line.)";

@@ -32,18 +32,25 @@ QString ScenarioRecorder::description(const NorvaHardware::DeviceInfo& info)
         .arg(info.xl);
 }
 
-bool ScenarioRecorder::open(const QString& path, QString* error)
+bool ScenarioRecorder::open(const QString& path)
 {
     file.setFileName(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        *error = file.errorString();
+    // Unbuffered: each line is one write to the file, at once.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text |
+                   QIODevice::Unbuffered)) {
+        failure = file.errorString();
         return false;
     }
     write(QStringLiteral("# A board events session recorded by boardevents on %1.")
               .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
     write(QStringLiteral(
         "# Play it back with the simulated board: NORVABOARD_SCENARIO=<this file>."));
-    return true;
+    return failure.isEmpty();
+}
+
+QString ScenarioRecorder::error() const
+{
+    return failure;
 }
 
 void ScenarioRecorder::declare(const Board& board, bool isPlugged)
@@ -141,10 +148,14 @@ void ScenarioRecorder::waitUntil(double ms)
 
 void ScenarioRecorder::write(const QString& line)
 {
-    file.write(line.toUtf8() + '\n');
+    if (!failure.isEmpty())
+        return;
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (file.write(bytes) != bytes.size())
+        failure = file.errorString();
 }
 
-bool ScenarioRecorder::finish(double ms, QString* error)
+void ScenarioRecorder::finish(double ms)
 {
     // Packets that came before any board was found: kept, to be read, not played.
     for (const auto& [at, bytes] : early)
@@ -152,9 +163,5 @@ bool ScenarioRecorder::finish(double ms, QString* error)
                   .arg(at, 0, 'f', 3)
                   .arg(QString::fromLatin1(bytes.toHex(' '))));
     write(QStringLiteral("# %1 packets in %2 ms").arg(packets).arg(ms, 0, 'f', 3));
-    const bool written = file.flush() && file.error() == QFileDevice::NoError;
-    if (!written)
-        *error = file.errorString();
     file.close();
-    return written;
 }

@@ -13,9 +13,10 @@
 
 // Writes a session as a scenario for the simulated board: the boards with
 // their descriptions, every packet as a raw line, and the boards coming and
-// going. The waits keep every packet at its offset from the start: each one
-// is the difference of two offsets rounded to whole milliseconds, so no
-// rounding error builds up.
+// going. Each line reaches the file as it is written, so that a session that
+// ends in a crash or is killed leaves what came until then. The waits keep
+// every packet at its offset from the start: each one is the difference of
+// two offsets rounded to whole milliseconds, so no rounding error builds up.
 class ScenarioRecorder
 {
 public:
@@ -28,8 +29,9 @@ public:
     // The description that declares a board with these fields, on one line.
     static QString description(const NorvaHardware::DeviceInfo& info);
 
-    // Creates or empties the file; false with the reason when it cannot.
-    bool open(const QString& path, QString* error);
+    // Creates or empties the file and writes the heading; false when it
+    // cannot (error() says why).
+    bool open(const QString& path);
     // A board found by an enumeration, and the end of the enumeration with
     // the boards it found; ms is when the boards changed: the plug-and-play
     // notification, or at start when the first board was found.
@@ -37,8 +39,12 @@ public:
     void enumerated(double ms, const QList<qint32>& present);
     // A packet as delivered, from the given board or from one not known.
     void packet(double ms, std::optional<qint32> device, const QByteArray& bytes);
-    // Completes the file; false with the reason when it could not be written.
-    bool finish(double ms, QString* error);
+    // Ends the file with the number of packets.
+    void finish(double ms);
+
+    // Why a line could not be written; empty while every line was. Nothing
+    // is written after the first line that failed.
+    QString error() const;
 
 private:
     void declare(const Board& board, bool plugged);
@@ -46,6 +52,7 @@ private:
     void write(const QString& line);
 
     QFile file;
+    QString failure;
     // Scenario board numbers by device id, and whether each is plugged in.
     std::map<qint32, int> numbers;
     std::map<int, bool> plugged;

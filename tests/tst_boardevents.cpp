@@ -1,6 +1,7 @@
 // The board events tool as its users run it, against the simulated board:
 // the lines it prints, plug-and-play, the summary's rates, the recording
-// played back, Ctrl+C, and its command line.
+// played back, also when cut short, Ctrl+C, failed writes, and its command
+// line.
 
 #include "boardeventsrun.h"
 #include "boardpackets.h"
@@ -12,6 +13,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +58,7 @@ private slots:
     void summaryRates();
     void roundTripKeepsLines();
     void interruptCompletesRecordingAndDetaches();
+    void failedWriteEndsSession();
     void commandLine();
 };
 
@@ -211,24 +216,31 @@ void TestBoardEvents::summaryRates()
 
 void TestBoardEvents::roundTripKeepsLines()
 {
-    // How close to their offsets the packets are played back depends on the
-    // machine's load: bench/replay_offsets.sh measures it.
+    // Killed in the middle of the session: each packet reached the capture
+    // before its line was printed. How close to their offsets the packets
+    // are played back depends on the machine's load: bench/replay_offsets.sh
+    // measures it.
     QTemporaryDir dir;
-    const QString recording = dir.filePath("demo.txt");
+    const QString capture = dir.filePath("demo.txt");
     SimulatedBoard board("");
     qputenv("NORVABOARD_SCENARIO", "demo");
-    BoardEventsRun original({"--record", recording, "--duration", "2.5"});
-    QCOMPARE(original.finish(), 0);
-    const QStringList events = original.events();
-    // The pen's circle, its lift and the first waves of the fingers.
+    QStringList events;
+    {
+        BoardEventsRun original({"--raw", "--record", capture});
+        // The pen's circle, its lift and the first wave of the fingers.
+        QVERIFY(original.waitUntil([&] { return !original.events().filter(" touch ").isEmpty(); }));
+        original.process.kill();
+        original.process.waitForFinished();
+        events = original.events();
+    }
     QCOMPARE(events.filter(" pen ").size(), 121);
-    QVERIFY(!events.filter(" touch ").isEmpty());
 
-    qputenv("NORVABOARD_SCENARIO", QFile::encodeName(recording));
-    BoardEventsRun replay({});
-    QVERIFY(replay.waitForEvents(events.size()));
-    QCOMPARE(replay.interrupt(), 0);
-    QCOMPARE(replay.events(), events);
+    const QString written = readAll(capture);
+    SimulatedBoard replay(written.left(written.lastIndexOf('\n') + 1).toUtf8());
+    BoardEventsRun session({"--raw"});
+    QVERIFY(session.waitForEvents(2 + written.count("\nraw ")));
+    QCOMPARE(session.interrupt(), 0);
+    QCOMPARE(session.events().mid(0, events.size()), events);
 }
 
 void TestBoardEvents::interruptCompletesRecordingAndDetaches()
@@ -257,6 +269,36 @@ void TestBoardEvents::interruptCompletesRecordingAndDetaches()
     QVERIFY(tail.at(1).startsWith("norvaClearCallback(0, "));
     QVERIFY(tail.at(2).startsWith("norvaClearCallback(1001, "));
     QCOMPARE(tail.mid(3), QStringList({"norvaDetach()", "norvaDetach()"}));
+}
+
+void TestBoardEvents::failedWriteEndsSession()
+{
+    // A full disk from the first line, and the reader of a named pipe that
+    // goes away in the middle of the session: either ends it there, as
+    // Ctrl+C does, with the reason.
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe), 0600), 0);
+    // Not inherited: the program would hold the pipe open itself.
+    const int reader = ::open(QFile::encodeName(pipe), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+    for (const QString& target : {QStringLiteral("/dev/full"), pipe}) {
+        SimulatedBoard board("");
+        qputenv("NORVABOARD_SCENARIO", "demo");
+        BoardEventsRun session({"--record", target});
+        if (target == pipe) {
+            QVERIFY(session.waitForEvents(2 + 5));
+            ::close(reader);
+        }
+        QCOMPARE(session.finish(), 1);
+        const QString reason = target == pipe ? "Broken pipe" : "No space left on device";
+        QVERIFY2(session.errors().startsWith(
+                     QStringLiteral("boardevents: cannot write %1: %2").arg(target, reason)),
+                 qPrintable(session.errors()));
+        QCOMPARE(session.errors().count('\n'), 1);
+        QCOMPARE(board.calls().mid(board.calls().size() - 2),
+                 QStringList({"norvaDetach()", "norvaDetach()"}));
+    }
 }
 
 void TestBoardEvents::commandLine()
