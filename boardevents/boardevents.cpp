@@ -151,7 +151,7 @@ void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo&
     present.append({device, info});
     summary.addBoard(device);
     if (recording) {
-        recorder.found(*changedMs, present.last());
+        recorder.found(ms, present.last());
         checkRecording();
     }
     print(ms, QStringLiteral("board %1 device %2 %3")
@@ -166,10 +166,7 @@ void BoardEvents::onCount(double ms, int count)
     if (present.isEmpty())
         std::cout << "# no board: waiting for one to be plugged in" << std::endl;
     if (recording) {
-        QList<qint32> devices;
-        for (const ScenarioRecorder::Board& board : present)
-            devices << board.device;
-        recorder.enumerated(changedMs.value_or(ms), devices);
+        recorder.enumerated(changedMs.value_or(ms));
         checkRecording();
     }
     changedMs.reset();

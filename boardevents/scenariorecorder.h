@@ -9,14 +9,18 @@
 
 #include <map>
 #include <optional>
-#include <utility>
+#include <tuple>
 
 // Writes a session as a scenario for the simulated board: the boards with
 // their descriptions, every packet as a raw line, and the boards coming and
 // going. Each line reaches the file as it is written, so that a session that
-// ends in a crash or is killed leaves what came until then. The waits keep
-// every packet at its offset from the start: each one is the difference of
-// two offsets rounded to whole milliseconds, so no rounding error builds up.
+// ends in a crash or is killed leaves what came until then.
+//
+// Packets come only once the host has registered for them: after every
+// enumeration with boards the scenario waits for that (wait callback), and
+// its schedule starts again there. The waits keep each packet at its offset
+// from then: each one is the difference of two offsets rounded to whole
+// milliseconds, so no rounding error builds up.
 class ScenarioRecorder
 {
 public:
@@ -32,11 +36,13 @@ public:
     // Creates or empties the file and writes the heading; false when it
     // cannot (error() says why).
     bool open(const QString& path);
-    // A board found by an enumeration, and the end of the enumeration with
-    // the boards it found; ms is when the boards changed: the plug-and-play
-    // notification, or at start when the first board was found.
+    // A board found by an enumeration, at ms: the host registers for its
+    // packets right after.
     void found(double ms, const Board& board);
-    void enumerated(double ms, const QList<qint32>& present);
+    // The end of the enumeration of the boards found since the last one;
+    // changedMs is when the boards changed: the plug-and-play notification,
+    // or at start when the first board was found.
+    void enumerated(double changedMs);
     // A packet as delivered, from the given board or from one not known.
     void packet(double ms, std::optional<qint32> device, const QByteArray& bytes);
     // Ends the file with the number of packets.
@@ -57,11 +63,15 @@ private:
     std::map<qint32, int> numbers;
     std::map<int, bool> plugged;
     bool started = false;
+    // The boards of the enumeration under way, and when the last was found.
+    QList<Board> enumeration;
+    double registeredMs = 0;
     // The offset that the scenario's time 0 stands for, and how far its waits reach.
     double originMs = 0;
     qint64 scheduledMs = 0;
     int current = 0;
     int packets = 0;
-    // Packets that came before the first enumeration ended with a board.
-    QList<std::pair<double, QByteArray>> early;
+    // Packets that came before their board was declared and registered for:
+    // before the first enumeration with a board, or during an enumeration.
+    QList<std::tuple<double, std::optional<qint32>, QByteArray>> held;
 };

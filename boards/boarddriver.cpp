@@ -472,9 +472,12 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
             break;
         case Op::WaitCallback: {
             Clock::time_point since;
+            // And the host told of every plug and unplug before: one that
+            // enumerates anew clears its callbacks and registers again.
             const bool registered = waitFor(session, after(command.amount), [&] {
                 const Board* board = plugged(session, device);
-                if (!board || board->callbacks.empty())
+                if (!board || board->callbacks.empty() || session.pnpPending > 0 ||
+                    session.pnpInFlight.active)
                     return false;
                 since = board->registered;
                 return true;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -140,6 +141,8 @@ struct Host
     QList<int> counts;
     QList<std::thread::id> pnpThreads;
     int enumerated = 0;
+    // How long a notification takes before the host starts to enumerate.
+    int pnpDelayMs = 0;
 
     // The bookkeeping comes before the registrations, which may set the
     // scenario going and with it the next notification.
@@ -172,6 +175,7 @@ struct Host
     static void NORVA_CALLBACK pnp(void* context)
     {
         auto* host = static_cast<Host*>(context);
+        std::this_thread::sleep_for(std::chrono::milliseconds(host->pnpDelayMs));
         QList<int32_t> devices;
         {
             std::lock_guard<std::mutex> lock(host->mutex);
@@ -238,6 +242,7 @@ private slots:
     void detachAndUnloadStopDelivery();
     void repeatedAttachKeepsScenario();
     void notifiesPlugAndPlayFromItsOwnThread();
+    void waitingForACallbackWaitsForNotifications();
     void injectsAndReadsSynchronously();
     void logsEveryCall();
     void playsRecordingsAndReportsDevices();
@@ -755,6 +760,26 @@ raw 0c                  # gone
     }
     QCOMPARE(driver.norvaClearCallback(0, reinterpret_cast<void*>(&Host::pnp), &host), 1);
     QCOMPARE(driver.norvaClearCallback(0, reinterpret_cast<void*>(&Host::pnp), &host), 0);
+    driver.norvaDetach();
+}
+
+void TestSimBoard::waitingForACallbackWaitsForNotifications()
+{
+    // Board 1 stays, but a host that enumerates anew registers for it again:
+    // its packet waits until the host has done so, not only registered once.
+    useScenario("board 1 hid<ONE>\nboard 2 unplugged hid<TWO>\n"
+                "wait callback 1\nplug 2\nwait callback 1\nraw 01\n");
+    // Unloaded before the host goes, whatever the outcome: the driver waits
+    // for the notification under way.
+    Host host;
+    Driver driver;
+    host.driver = &driver;
+    host.pnpDelayMs = 300;
+    driver.norvaAttach();
+    driver.norvaSetPnpCallback(&Host::pnp, &host);
+    host.enumerate();
+    QTRY_COMPARE(host.packets.count(), 1);
+    QCOMPARE(host.enumerations(), 2);
     driver.norvaDetach();
 }
 
