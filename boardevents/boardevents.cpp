@@ -46,6 +46,10 @@ BoardEvents::BoardEvents(const Options& options, QObject* parent)
     connect(this, &BoardEvents::timedBoard, this, &BoardEvents::onBoard, queued);
     connect(this, &BoardEvents::timedCount, this, &BoardEvents::onCount, queued);
     connect(this, &BoardEvents::timedPacket, this, &BoardEvents::onPacket, queued);
+
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, this, &BoardEvents::stop);
 }
 
 BoardEvents::~BoardEvents()
@@ -57,6 +61,10 @@ BoardEvents::~BoardEvents()
 bool BoardEvents::start()
 {
     clock.start();
+    // From the start, as the lines' times are: a driver that is slow to load
+    // does not make the session longer.
+    if (options.durationMs)
+        deadline.start(*options.durationMs);
     if (!hardware->attachDriver()) {
         complain(QStringLiteral("no board driver: the library libnorvaboardex cannot be loaded"));
         return false;
@@ -82,6 +90,7 @@ void BoardEvents::stop()
     if (stopped)
         return;
     stopped = true;
+    deadline.stop();
     if (configurator)
         configurator->release();
     hardware->detachDriver();

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -30,15 +31,17 @@ public:
         bool raw = false;
         bool configure = false;
         QString recordPath;
+        // How long the session lasts from its start. None: until stop().
+        std::optional<int> durationMs;
     };
 
     explicit BoardEvents(const Options& options, QObject* parent = nullptr);
     ~BoardEvents() override;
 
-    // Attaches to the driver and opens the recording. False, with the
-    // reason on standard error, when the driver cannot be loaded; a
-    // recording that cannot be written ends the session at once, with
-    // status 1.
+    // Starts the clock and the duration, attaches to the driver and opens
+    // the recording. False, with the reason on standard error, when the
+    // driver cannot be loaded; a recording that cannot be written ends the
+    // session at once, with status 1.
     bool start();
     // Gives the boards back if this session configured them, detaches,
     // handles what came before the detach, completes the recording and
@@ -71,6 +74,7 @@ private:
 
     Options options;
     QElapsedTimer clock;
+    QTimer deadline;
     ScenarioRecorder recorder;
     SessionSummary summary;
     bool recording = false;

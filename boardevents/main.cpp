@@ -3,7 +3,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <iostream>
 #include <limits>
@@ -67,8 +66,8 @@ int main(int argc, char* argv[])
         QStringLiteral("file"));
     const QCommandLineOption duration(
         QStringLiteral("duration"),
-        QStringLiteral("Ends the session after <seconds> (decimals allowed; 0: list the boards "
-                       "and end)."),
+        QStringLiteral("Ends the session <seconds> after it started, however long the driver "
+                       "took to load (decimals allowed; 0: list the boards and end)."),
         QStringLiteral("seconds"));
     const QCommandLineOption configure(
         QStringLiteral("configure"),
@@ -93,7 +92,6 @@ int main(int argc, char* argv[])
     options.recordPath = parser.value(record);
     if (parser.isSet(record) && options.recordPath.isEmpty())
         return usageError(QStringLiteral("--record needs a file name"));
-    qint64 durationMs = -1;
     if (parser.isSet(duration)) {
         bool ok = false;
         const double seconds = parser.value(duration).toDouble(&ok);
@@ -101,7 +99,7 @@ int main(int argc, char* argv[])
         if (!ok || !(seconds >= 0) || seconds * 1000 > std::numeric_limits<int>::max())
             return usageError(QStringLiteral("bad duration '%1': give seconds from 0 to 2147483")
                                   .arg(parser.value(duration)));
-        durationMs = qRound64(seconds * 1000);
+        options.durationMs = int(qRound64(seconds * 1000));
     }
 
     BoardEvents session(options);
@@ -111,7 +109,5 @@ int main(int argc, char* argv[])
                      [](int status) { QCoreApplication::exit(status); });
     if (!session.start())
         return 1;
-    if (durationMs >= 0)
-        QTimer::singleShot(int(durationMs), Qt::PreciseTimer, &session, &BoardEvents::stop);
     return app.exec();
 }

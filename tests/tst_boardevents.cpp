@@ -59,6 +59,7 @@ private slots:
     void roundTripKeepsLines();
     void interruptCompletesRecordingAndDetaches();
     void failedWriteEndsSession();
+    void durationCountsFromStart();
     void commandLine();
 };
 
@@ -292,6 +293,30 @@ void TestBoardEvents::failedWriteEndsSession()
         QCOMPARE(board.calls().mid(board.calls().size() - 2),
                  QStringList({"norvaDetach()", "norvaDetach()"}));
     }
+}
+
+void TestBoardEvents::durationCountsFromStart()
+{
+    // The scenario comes through a named pipe: loading it takes as long as
+    // the test holds it back, here longer than the session may last. The
+    // session then ends as soon as the driver is attached, well before the
+    // packet that comes half a second after the board was registered.
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("scenario");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe), 0600), 0);
+    SimulatedBoard board("");
+    qputenv("NORVABOARD_SCENARIO", QFile::encodeName(pipe));
+    BoardEventsRun session({"--duration", "1"});
+    QTest::qWait(1200);
+    QFile scenario(pipe);
+    QVERIFY(scenario.open(QIODevice::WriteOnly));
+    scenario.write(OneBoard + "wait callback 1\nwait 500\npen 0 1 1 tip\n");
+    scenario.close();
+    QCOMPARE(session.finish(), 0);
+    QCOMPARE(session.events(),
+             QStringList({"board 0 device 1001 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> "
+                          "xl<1>",
+                          "boards 1 of 1"}));
 }
 
 void TestBoardEvents::commandLine()
