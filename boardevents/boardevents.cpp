@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+#include <cstdio>
 #include <iostream>
 
 namespace {
@@ -77,9 +79,8 @@ bool BoardEvents::start()
                                 "that can be written")
                      .arg(options.recordPath, recorder.error()));
     }
-    std::cout << "# boardevents: ms since start, the board (device id, ? when not known) and "
-                 "what it sent"
-              << std::endl;
+    writeLine(QStringLiteral("# boardevents: ms since start, the board (device id, ? when not "
+                             "known) and what it sent"));
     if (configurator && status == 0)
         configurator->configure();
     return true;
@@ -102,12 +103,15 @@ void BoardEvents::stop()
         recorder.finish(ms);
         checkRecording();
     }
-    std::cout << "# summary: " << QString::number(ms, 'f', 3).toStdString() << " ms" << std::endl;
-    const QStringList lines = summary.lines();
-    if (lines.isEmpty())
-        std::cout << "# no board and no packet" << std::endl;
-    for (const QString& line : lines)
-        std::cout << "# " << line.toStdString() << std::endl;
+    // A listing of the boards has nothing to sum up.
+    if (options.durationMs != 0) {
+        writeLine(QStringLiteral("# summary: %1 ms").arg(ms, 0, 'f', 3));
+        const QStringList lines = summary.lines();
+        if (lines.isEmpty())
+            writeLine(QStringLiteral("# no board and no packet"));
+        for (const QString& line : lines)
+            writeLine(QStringLiteral("# ") + line);
+    }
     emit finished(status);
 }
 
@@ -116,16 +120,28 @@ double BoardEvents::now() const
     return double(clock.nsecsElapsed()) / 1e6;
 }
 
+void BoardEvents::writeLine(const QString& line)
+{
+    if (outputClosed)
+        return;
+    const QByteArray bytes = line.toUtf8() + '\n';
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0)
+        return;
+    const int reason = errno;
+    outputClosed = true;
+    // As other text tools end under "| head": the reader has what it wanted.
+    if (reason == EPIPE)
+        QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
+    else
+        fail(QStringLiteral("cannot write to standard output: %1; the session ends")
+                 .arg(qt_error_string(reason)));
+}
+
 void BoardEvents::print(double ms, const QString& text)
 {
-    std::cout << QString::number(ms, 'f', 3).rightJustified(10).toStdString() << ' '
-              << text.toStdString() << std::endl;
-    // A reader that went away (a closed pipe) ends the session.
-    if (!std::cout && status == 0) {
-        complain(QStringLiteral("cannot write to standard output; the session ends"));
-        status = 1;
-        QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
-    }
+    writeLine(QString::number(ms, 'f', 3).rightJustified(10) + ' ' + text);
 }
 
 void BoardEvents::checkRecording()
@@ -173,7 +189,9 @@ void BoardEvents::onCount(double ms, int count)
 {
     print(ms, QStringLiteral("boards %1 of %2").arg(present.size()).arg(count));
     if (present.isEmpty())
-        std::cout << "# no board: waiting for one to be plugged in" << std::endl;
+        writeLine(options.durationMs == 0
+                      ? QStringLiteral("# no board")
+                      : QStringLiteral("# no board: waiting for one to be plugged in"));
     if (recording) {
         recorder.enumerated(changedMs.value_or(ms));
         checkRecording();

@@ -31,7 +31,8 @@ public:
         bool raw = false;
         bool configure = false;
         QString recordPath;
-        // How long the session lasts from its start. None: until stop().
+        // How long the session lasts from its start; 0 lists the boards and
+        // ends, without a summary. None: until stop().
         std::optional<int> durationMs;
     };
 
@@ -62,6 +63,9 @@ private:
     using Board = std::optional<qint32>;
 
     double now() const;
+    // A line on standard output. A reader that went away (a closed pipe)
+    // ends the session as Ctrl+C does; any other failure ends it with status 1.
+    void writeLine(const QString& line);
     void print(double ms, const QString& text);
     // Ends the session with status 1 at the first line that the recording
     // could not take.
@@ -78,6 +82,7 @@ private:
     ScenarioRecorder recorder;
     SessionSummary summary;
     bool recording = false;
+    bool outputClosed = false;
     bool stopped = false;
     int status = 0;
     // Boards whose packets come in now, and the enumeration that lists them.

@@ -1,8 +1,10 @@
 #include "boardevents.h"
+#include "fileidentity.h"
 #include "interruptwatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <iostream>
 #include <limits>
@@ -10,7 +12,8 @@
 namespace {
 
 const char* const Usage =
-    "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--configure]";
+    "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--configure]\n"
+    "       boardevents -h | --help | --version";
 
 const char* const Description = R"(
 Lists the boards that the board driver reports and prints every packet they
@@ -39,13 +42,27 @@ NORVABOARD_SCENARIO=<file> set for boardevents or the visualiser. Each line
 reaches the file as it comes, so a session that crashes or is killed leaves
 the recording up to then.
 
-Exit status: 0, 1 when the driver cannot be loaded or the recording or the
-output cannot be written, 2 for a wrong command line.)";
+Exit status: 0 when the session ends, also when the reader of the output goes
+away (a closed pipe, as with "| head"); 1 when the driver cannot be loaded, or
+when a line of the recording or of the output cannot be written (the session
+ends there); 2 for a wrong command line, or --record naming the scenario that
+NORVABOARD_SCENARIO plays.)";
 
 int usageError(const QString& message)
 {
     std::cerr << "boardevents: " << message.toStdString() << '\n' << Usage << std::endl;
     return 2;
+}
+
+// Whether recording to this path would empty the scenario that the
+// simulated board plays, under this name or another (a link).
+bool playedByTheBoard(const QString& path)
+{
+    const QString played = QFile::decodeName(qgetenv("NORVABOARD_SCENARIO"));
+    if (played.isEmpty() || played == QLatin1String("demo"))
+        return false;
+    const std::optional<FileIdentity> recorded = FileIdentity::of(path);
+    return recorded && recorded == FileIdentity::of(played);
 }
 
 } // namespace
@@ -58,6 +75,8 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description).trimmed());
     const QCommandLineOption help({"h", "help"}, QStringLiteral("Shows this help."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Shows the version of boardevents."));
     const QCommandLineOption raw(QStringLiteral("raw"),
                                  QStringLiteral("Adds each packet's bytes in hex to its line."));
     const QCommandLineOption record(
@@ -67,19 +86,27 @@ int main(int argc, char* argv[])
     const QCommandLineOption duration(
         QStringLiteral("duration"),
         QStringLiteral("Ends the session <seconds> after it started, however long the driver "
-                       "took to load (decimals allowed; 0: list the boards and end)."),
+                       "took to load (decimals allowed; 0: list the boards and end, without a "
+                       "summary)."),
         QStringLiteral("seconds"));
     const QCommandLineOption configure(
         QStringLiteral("configure"),
         QStringLiteral("Routes the boards' input to this program as the visualiser does, at start "
                        "and after plug-and-play changes, and gives it back at the end. Without "
                        "it the boards are left as they are."));
-    parser.addOptions({help, raw, record, duration, configure});
+    parser.addOptions({help, version, raw, record, duration, configure});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        std::cout << parser.helpText().toStdString();
+        // Our usage line in place of Qt's, which names the program by its path.
+        std::cout << "boardevents " BOARDEVENTS_VERSION "\n"
+                  << Usage << '\n'
+                  << parser.helpText().section('\n', 1).toStdString();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::cout << "boardevents " BOARDEVENTS_VERSION << std::endl;
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
@@ -92,6 +119,13 @@ int main(int argc, char* argv[])
     options.recordPath = parser.value(record);
     if (parser.isSet(record) && options.recordPath.isEmpty())
         return usageError(QStringLiteral("--record needs a file name"));
+    if (options.recordPath == QLatin1String("-"))
+        return usageError(QStringLiteral("--record - would mix the recording into the lines on "
+                                         "standard output: give it a file name"));
+    if (parser.isSet(record) && playedByTheBoard(options.recordPath))
+        return usageError(QStringLiteral("--record %1 would empty the scenario that "
+                                         "NORVABOARD_SCENARIO plays: record to another file")
+                              .arg(options.recordPath));
     if (parser.isSet(duration)) {
         bool ok = false;
         const double seconds = parser.value(duration).toDouble(&ok);

@@ -60,6 +60,7 @@ private slots:
     void interruptCompletesRecordingAndDetaches();
     void failedWriteEndsSession();
     void durationCountsFromStart();
+    void outputGoesAway();
     void commandLine();
 };
 
@@ -319,23 +320,69 @@ void TestBoardEvents::durationCountsFromStart()
                           "boards 1 of 1"}));
 }
 
+void TestBoardEvents::outputGoesAway()
+{
+    // A reader that has read enough (a closed pipe) ends the session as
+    // Ctrl+C does; output that cannot be written is an error.
+    SimulatedBoard board("");
+    qputenv("NORVABOARD_SCENARIO", "demo");
+    BoardEventsRun head({"-c", "\"$0\" | head -n 3 >/dev/null; exit ${PIPESTATUS[0]}", BOARDEVENTS},
+                        "bash");
+    QCOMPARE(head.finish(), 0);
+    QCOMPARE(head.errors(), QString());
+    QCOMPARE(board.calls().last(), QStringLiteral("norvaDetach()"));
+
+    BoardEventsRun full({"-c", "exec \"$0\" >/dev/full", BOARDEVENTS}, "bash");
+    QCOMPARE(full.finish(), 1);
+    QVERIFY2(full.errors().startsWith("boardevents: cannot write to standard output: No space "
+                                      "left on device"),
+             qPrintable(full.errors()));
+}
+
 void TestBoardEvents::commandLine()
 {
     // No board at all: the simulated board without a scenario.
     qunsetenv("NORVABOARD_SCENARIO");
     qunsetenv("NORVABOARD_LOG");
+    const QString usage = "\nUsage: boardevents [--raw] [--record <file>] [--duration <seconds>] "
+                          "[--configure]\n       boardevents -h | --help | --version\n";
     BoardEventsRun help({"--help"});
     QCOMPARE(help.finish(), 0);
+    const QString helpText = help.lines().join('\n');
+    QVERIFY(helpText.startsWith("boardevents " VISUALVIEW_VERSION + usage));
     QVERIFY(help.lines().contains("  --record <file>       Also writes the session to <file> as a "
                                   "scenario for the"));
+    BoardEventsRun version({"--version"});
+    QCOMPARE(version.finish(), 0);
+    QCOMPARE(version.lines(), QStringList({"boardevents " VISUALVIEW_VERSION}));
 
-    for (const QStringList& wrong : {QStringList{"--bogus"}, QStringList{"--duration", "-1"},
-                                     QStringList{"--duration"}, QStringList{"extra"}}) {
+    QTemporaryDir dir;
+    SimulatedBoard board(OneBoard + "wait callback 1\npen 0 1 1 tip\n");
+    // The scenario under another name: a hard link is the same file.
+    const QString scenario = QFile::decodeName(qgetenv("NORVABOARD_SCENARIO"));
+    const QString alias = dir.filePath("alias.txt");
+    QCOMPARE(::link(QFile::encodeName(scenario), QFile::encodeName(alias)), 0);
+    // Those that would record do not last: the refusal is what is looked at.
+    for (const QStringList& wrong :
+         {QStringList{"--bogus"}, QStringList{"--duration", "-1"}, QStringList{"--duration"},
+          QStringList{"extra"}, QStringList{"--record", "-", "--duration", "0"},
+          QStringList{"--record", alias, "--duration", "0"}}) {
         BoardEventsRun session(wrong);
         QCOMPARE(session.finish(), 2);
-        QVERIFY(session.errors().contains("\nUsage: boardevents [--raw] [--record <file>]"));
+        QVERIFY2(session.errors().contains(usage), qPrintable(session.errors()));
     }
+    QVERIFY(readAll(scenario).startsWith(OneBoard));
 
+    // 0 lists the boards, without a summary of a session that did not take place.
+    BoardEventsRun listing({"--duration", "0"});
+    QCOMPARE(listing.finish(), 0);
+    QCOMPARE(listing.events().mid(0, 2),
+             QStringList({"board 0 device 1001 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> "
+                          "xl<1>",
+                          "boards 1 of 1"}));
+    QCOMPARE(listing.lines().filter(QRegularExpression("^# (summary|board )")), QStringList());
+
+    qunsetenv("NORVABOARD_SCENARIO");
     BoardEventsRun unwritable({"--record", "/nonexistent/session.txt"});
     QCOMPARE(unwritable.finish(), 1);
     QVERIFY(unwritable.errors().startsWith("boardevents: cannot write /nonexistent/session.txt: "));
@@ -343,7 +390,10 @@ void TestBoardEvents::commandLine()
     BoardEventsRun noBoard({"--duration", "0"});
     QCOMPARE(noBoard.finish(), 0);
     QCOMPARE(noBoard.events(), QStringList({"boards 0 of 0"}));
-    QVERIFY(noBoard.lines().contains("# no board: waiting for one to be plugged in"));
+    QCOMPARE(noBoard.lines().filter(QRegularExpression("^# ")),
+             QStringList({"# boardevents: ms since start, the board (device id, ? when not known) "
+                          "and what it sent",
+                          "# no board"}));
 
     // Alone in a folder, with nothing on the library path: no driver.
     QTemporaryDir alone;
