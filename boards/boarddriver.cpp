@@ -480,7 +480,7 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
                 return true;
             });
             if (!registered && !session.stopping)
-                std::cerr << Scenario::Diagnostic{command.line,
+                std::cerr << Scenario::Diagnostic{"scenario", command.line,
                                                   "no callback registered for board " +
                                                       std::to_string(command.board) + " within " +
                                                       std::to_string(command.amount) + " ms"}
@@ -498,7 +498,7 @@ void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& co
                    Clock::now() < deadline)
                 waitFor(session, std::min(deadline, after(FilePollMs)), [] { return false; });
             if (!found && !session.stopping)
-                std::cerr << Scenario::Diagnostic{command.line,
+                std::cerr << Scenario::Diagnostic{"scenario", command.line,
                                                   "no file " + command.path + " within " +
                                                       std::to_string(command.amount) + " ms"}
                                  .text()

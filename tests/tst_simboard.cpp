@@ -410,7 +410,7 @@ repeat
 board 3 hid<C>
 play
 play rec.events 0
-)");
+)" + std::string("\x1b[2J\\" + std::string(50, 'z') + "\n"));
     const std::vector<std::pair<int, std::string>> expected{
         {1, "no board declared yet"},
         {2, "board 0 is out of range 1..999"},
@@ -436,6 +436,8 @@ play rec.events 0
         {23, "a board cannot be declared inside a repeat"},
         {24, "usage: play <recording> [<speed>]"},
         {25, "speed '0' is not a number from 0.01 to 10000"},
+        // Quoted in part, escaped: nothing but text reaches the terminal.
+        {26, "unknown command '\\x1b[2J\\\\" + std::string(35, 'z') + "...'"},
     };
     QCOMPARE(scenario.diagnostics.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
