@@ -335,16 +335,23 @@ bool readFile(const std::string& path, std::string& text)
 
 bool Recording::isRecording(const std::string& text)
 {
-    if (startsWith(text, "# EVEMU"))
-        return true;
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        for (const char* prefix : {"N:", "I:", "B:", "A:", "E:"}) {
-            if (startsWith(line, prefix))
-                return true;
-        }
+    bool first = true;
+    for (std::string line; std::getline(lines, line); first = false) {
+        if (isRecordingLine(line, first))
+            return true;
     }
     return false;
+}
+
+bool Recording::isRecordingLine(std::string_view line, bool first)
+{
+    if (first && startsWith(line, "# EVEMU"))
+        return true;
+    // N:, I:, B:, A: or E:, looked for in every line of a scenario that may
+    // have millions.
+    return line.size() >= 2 && line[1] == ':' &&
+           std::string_view("NIBAE").find(line[0]) != std::string_view::npos;
 }
 
 Recording Recording::parse(const std::string& text, const std::string& file,
