@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -416,13 +417,24 @@ void BoardDriver::loadScenario(Session& session)
         checked = std::make_unique<std::istringstream>(Scenario::demoText());
         boards = outline(*played);
     } else {
-        // Both opened now: the file that the boards come from is the one
-        // played, whatever becomes of its path.
-        played = std::make_unique<std::ifstream>(path, std::ios::binary);
-        checked = std::make_unique<std::ifstream>(path, std::ios::binary);
-        if (*played && *checked)
+        if (std::error_code error; std::filesystem::is_regular_file(path, error)) {
+            // Both opened now: the file that the boards come from is the one
+            // played, whatever becomes of its path.
+            played = std::make_unique<std::ifstream>(path, std::ios::binary);
+            checked = std::make_unique<std::ifstream>(path, std::ios::binary);
+        } else {
+            // A pipe (NORVABOARD_SCENARIO=<(...)) can be read only once: it
+            // is held.
+            std::ifstream file(path, std::ios::binary);
+            std::ostringstream text;
+            if (file && text << file.rdbuf()) {
+                played = std::make_unique<std::istringstream>(text.str());
+                checked = std::make_unique<std::istringstream>(text.str());
+            }
+        }
+        if (played && *played && *checked)
             boards = outline(*played);
-        if (!*checked || played->bad() || (played->fail() && !played->eof())) {
+        if (!played || !*checked || played->bad() || (played->fail() && !played->eof())) {
             printLine("norvaboardex: cannot read the scenario " + path);
             return;
         }

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -283,6 +284,7 @@ private slots:
     void playsRepeatsAsWritten();
     void reportsAGarbageScenarioBriefly();
     void playsALargeScenarioWhileReadingIt();
+    void playsAScenarioFromAPipe();
 
 private:
     QString useScenario(const QByteArray& text);
@@ -1068,6 +1070,28 @@ void TestSimBoard::playsALargeScenarioWhileReadingIt()
     QTest::qWait(30);
     QCOMPARE(recorder.late.load(), 0);
     QVERIFY(recorder.bytes().count("0a0b0c") == recorder.count());
+}
+
+void TestSimBoard::playsAScenarioFromAPipe()
+{
+    // NORVABOARD_SCENARIO=<(...) names a pipe, which can be read only once.
+    const QByteArray path = QFile::encodeName(m_dir.filePath("pipe"));
+    QCOMPARE(mkfifo(path.constData(), 0600), 0);
+    std::thread writer([&path] {
+        QFile pipe(QFile::decodeName(path));
+        if (pipe.open(QIODevice::WriteOnly))
+            pipe.write("board 1 hid<PIPE>\nwait callback 1\nraw 01\nrepeat 2\n raw 02\nend\n");
+    });
+    qputenv("NORVABOARD_SCENARIO", path);
+    Driver driver;
+    Recorder recorder;
+    driver.norvaAttach();
+    writer.join();
+    QCOMPARE(driver.norvaGetDeviceCount(), 1);
+    driver.norvaSetCallback(1001, &recordPacket, &recorder);
+    QTRY_COMPARE(recorder.count(), 3);
+    driver.norvaDetach();
+    QCOMPARE(recorder.bytes(), (QList<QByteArray>{"01", "02", "02"}));
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)
