@@ -27,7 +27,7 @@
 // boards of the scenario or recording and, on Linux, of real devices; a
 // player thread that sends their packets, a notifier thread that calls the
 // plug-and-play callbacks and a checker thread that reads the scenario
-// through once, ahead of the player, to report its problems.
+// through once, beside the player, to report its problems.
 class BoardDriver
 {
 public:

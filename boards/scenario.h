@@ -7,8 +7,8 @@
 // What the simulated boards are and what they send over time, read from the
 // scenario text. Parsing is a pure function of the text: every malformed line
 // becomes a diagnostic and is left out, the rest is kept. ScenarioParser
-// reads the lines; a scenario too large to hold is played as it is read
-// (ScenarioReader) instead of parsed whole.
+// reads the lines; the driver plays a scenario as it reads it
+// (ScenarioReader), so that a huge one need not be held whole.
 class Scenario
 {
 public:
