@@ -26,10 +26,10 @@ constexpr int64_t MaxFrameOffsetUs = int64_t(24) * 3600 * 1000000;
 constexpr int RecordingStartDelayMs = 700;
 // How often an awaited file is looked for.
 constexpr int FilePollMs = 10;
-// A repeat whose body has more commands than this (a few megabytes of them)
-// reads its body from the scenario again for every round instead of holding
-// it.
-constexpr std::size_t MostCommandsHeld = 16384;
+// A repeat whose body's text is longer than this reads it from the scenario
+// again for every round instead of holding it: held, a line takes 5 to 10
+// times its length.
+constexpr std::size_t MostBytesHeld = 1 << 20;
 constexpr std::size_t OutlineBlockSize = 1 << 16;
 
 // One write a line, so that lines of the player and the checker stay whole.
@@ -581,7 +581,7 @@ void BoardDriver::run(Session& session, ScenarioReader& reader, double t)
             continue;
         }
         const ScenarioReader::Mark body = reader.mark();
-        if (reader.readBlock(&command.body, MostCommandsHeld)) {
+        if (reader.readBlock(&command.body, MostBytesHeld)) {
             repeat(session, command, t, [&](double round) { run(session, command.body, round); });
             continue;
         }

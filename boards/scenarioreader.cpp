@@ -9,6 +9,7 @@ ScenarioReader::ScenarioReader(std::unique_ptr<std::istream> input, std::string 
 ScenarioReader::Next ScenarioReader::next(Scenario::Command& command)
 {
     while (std::getline(*m_input, m_text)) {
+        m_read += m_text.size() + 1;
         switch (m_parser.parse(++m_line, m_text, command)) {
         case ScenarioParser::Line::Nothing:
             break;
@@ -21,15 +22,18 @@ ScenarioReader::Next ScenarioReader::next(Scenario::Command& command)
     return Next::Finished;
 }
 
-bool ScenarioReader::readBlock(std::vector<Scenario::Command>* commands, std::size_t most)
+bool ScenarioReader::readBlock(std::vector<Scenario::Command>* commands, std::size_t mostBytes)
 {
     // The lists being filled: the block's own, then the body of each repeat
     // open inside it.
     std::vector<std::vector<Scenario::Command>*> open{commands};
-    std::size_t held = 0;
+    const std::size_t start = m_read;
     Scenario::Command command;
     for (;;) {
-        switch (next(command)) {
+        const Next read = next(command);
+        if (commands && m_read - start > mostBytes)
+            return false;
+        switch (read) {
         case Next::Finished:
             return true;
         case Next::End:
@@ -43,8 +47,6 @@ bool ScenarioReader::readBlock(std::vector<Scenario::Command>* commands, std::si
                     open.push_back(nullptr);
                 break;
             }
-            if (++held > most)
-                return false;
             open.back()->push_back(std::move(command));
             if (open.back()->back().op == Scenario::Op::Repeat)
                 open.push_back(&open.back()->back().body);

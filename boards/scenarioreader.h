@@ -10,8 +10,8 @@
 
 // A scenario read as it is played: one line at a time from its stream, so
 // that the memory it takes does not grow with the file. A repeat's body is
-// read into memory when it is short; a longer one is read again from the
-// stream for every round (mark() and rewind()).
+// read into memory when its text is short; a longer one is read again from
+// the stream for every round (mark() and rewind()).
 class ScenarioReader
 {
 public:
@@ -37,10 +37,10 @@ public:
     // repeat comes as its own line: its body follows.
     Next next(Scenario::Command& command);
     // Reads the rest of the innermost repeat's body, or of the scenario,
-    // into commands, each repeat with its body. False when that would hold
-    // more than `most` commands: commands then has only the first of them.
+    // into commands, each repeat with its body. False when its text is
+    // longer than mostBytes: commands then has only the first of them.
     // Without commands, reads past it and keeps nothing.
-    bool readBlock(std::vector<Scenario::Command>* commands, std::size_t most);
+    bool readBlock(std::vector<Scenario::Command>* commands, std::size_t mostBytes);
     // Reports the repeats left open at the end.
     void finish() { m_parser.finish(); }
 
@@ -55,4 +55,6 @@ private:
     ScenarioParser m_parser;
     std::string m_text;
     int m_line = 0;
+    // Bytes read so far, to tell how long a block's text is.
+    std::size_t m_read = 0;
 };
