@@ -149,6 +149,11 @@ Quorvel::Quorvel(QObject* parent)
     connect(input, &InputQueue::dropped, this, &Quorvel::endContacts);
 
     hardware->attachDriver();
+    // The mouse and the desktop's touches still draw: say why the board does
+    // not, or may not fully, and go on.
+    const QString problem = hardware->driverProblem();
+    if (!problem.isEmpty())
+        std::cerr << problem.toStdString() << std::endl;
     configurator->configure();
 }
 

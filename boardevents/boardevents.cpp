@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
@@ -43,15 +44,17 @@ BoardEvents::BoardEvents(const Options& options, QObject* parent)
         h, &NorvaHardware::packetReceived, this,
         [this](const QByteArray& bytes, quint32 tag) { emit timedPacket(now(), bytes, tag); },
         direct);
+    idle.setSingleShot(true);
+    idle.setTimerType(Qt::PreciseTimer);
+    connect(&idle, &QTimer::timeout, this, &BoardEvents::stop);
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, this, &BoardEvents::stop);
     const auto queued = Qt::QueuedConnection;
     connect(this, &BoardEvents::timedPnp, this, &BoardEvents::onPnp, queued);
     connect(this, &BoardEvents::timedBoard, this, &BoardEvents::onBoard, queued);
     connect(this, &BoardEvents::timedCount, this, &BoardEvents::onCount, queued);
     connect(this, &BoardEvents::timedPacket, this, &BoardEvents::onPacket, queued);
-
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, this, &BoardEvents::stop);
 }
 
 BoardEvents::~BoardEvents()
@@ -67,8 +70,12 @@ bool BoardEvents::start()
     // does not make the session longer.
     if (options.durationMs)
         deadline.start(*options.durationMs);
-    if (!hardware->attachDriver()) {
-        complain(QStringLiteral("no board driver: the library libnorvaboardex cannot be loaded"));
+    // A driver without the entry points that the session needs would show
+    // too little, or nothing, without a word.
+    hardware->attachDriver();
+    const QString problem = hardware->driverProblem();
+    if (!problem.isEmpty()) {
+        complain(problem);
         return false;
     }
     // What the driver reports meanwhile waits in the event queue.
@@ -83,6 +90,8 @@ bool BoardEvents::start()
                              "known) and what it sent"));
     if (configurator && status == 0)
         configurator->configure();
+    if (options.idleMs >= 0)
+        idle.start(std::max(0, options.idleMs - int(now())));
     return true;
 }
 
@@ -92,6 +101,7 @@ void BoardEvents::stop()
         return;
     stopped = true;
     deadline.stop();
+    idle.stop();
     if (configurator)
         configurator->release();
     hardware->detachDriver();
@@ -209,6 +219,9 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     // a single board tells where a packet came from.
     const Board board = present.size() == 1 ? Board(present.first().device) : std::nullopt;
     summary.add(board, ms, report);
+    // From when the packet came, not from when its turn came here.
+    if (idle.isActive())
+        idle.start(std::max(0, options.idleMs - int(now() - ms)));
     if (recording) {
         recorder.packet(ms, board, bytes);
         checkRecording();

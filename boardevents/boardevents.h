@@ -34,6 +34,9 @@ public:
         // How long the session lasts from its start; 0 lists the boards and
         // ends, without a summary. None: until stop().
         std::optional<int> durationMs;
+        // Ends the session once no packet has come for this long, counted
+        // from the last packet or, before the first, from the start; -1: never.
+        int idleMs = -1;
     };
 
     explicit BoardEvents(const Options& options, QObject* parent = nullptr);
@@ -79,6 +82,7 @@ private:
     Options options;
     QElapsedTimer clock;
     QTimer deadline;
+    QTimer idle;
     ScenarioRecorder recorder;
     SessionSummary summary;
     bool recording = false;

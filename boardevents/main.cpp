@@ -12,13 +12,14 @@
 namespace {
 
 const char* const Usage =
-    "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--configure]\n"
+    "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--idle <seconds>]\n"
+    "                   [--configure]\n"
     "       boardevents -h | --help | --version";
 
 const char* const Description = R"(
 Lists the boards that the board driver reports and prints every packet they
-send, decoded, one line each, until Ctrl+C or the end of --duration; then
-detaches and prints a summary per board.
+send, decoded, one line each, until Ctrl+C, the end of --duration or --idle
+seconds without a packet; then detaches and prints a summary per board.
 
 Lines (times are milliseconds since start):
   <ms> board <index> device <id> hid<..> vid<..> pid<..> xp<..> xt<..> xl<..>
@@ -32,26 +33,50 @@ Lines (times are milliseconds since start):
 <board> is the device id, or ? while several boards are present (the driver
 does not say which one sent a packet). Coordinates and sizes are board units.
 --raw adds " | " and the packet's bytes in hex. Other lines start with #,
-among them the summary: per board the packets by kind, the contacts seen, the
-most down at once, and per pen, touch and eraser the intervals between
-reports of a contact that is down, median and 99th percentile, with the
-report rate the median gives.
+among them the summary: per board the packets by kind, the contacts seen and
+the most down at once, then per pen, touch and eraser:
+  rated-contacts  contacts with a rate; a contact lasts from touch-down to
+                  lift, and its rate is its reports per second while down
+                  (none with a single report)
+  rate            the median of those contacts' rates
+  intervals       between two reports of one contact that is down: their
+                  count, median, 99th percentile and longest (a stall)
 
 A recording is a scenario for the simulated board: play it back with
-NORVABOARD_SCENARIO=<file> set for boardevents or the visualiser. Each line
-reaches the file as it comes, so a session that crashes or is killed leaves
-the recording up to then.
+NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
+session ends after the recording) or the visualiser. Each line reaches the
+file as it comes, so a session that crashes or is killed leaves the recording
+up to then.
 
 Exit status: 0 when the session ends, also when the reader of the output goes
-away (a closed pipe, as with "| head"); 1 when the driver cannot be loaded, or
-when a line of the recording or of the output cannot be written (the session
-ends there); 2 for a wrong command line, or --record naming the scenario that
-NORVABOARD_SCENARIO plays.)";
+away (a closed pipe, as with "| head"); 1 when the driver cannot be loaded or
+lacks entry points that it must have, or when a line of the recording or of
+the output cannot be written (the session ends there); 2 for a wrong command
+line, or --record naming the scenario that NORVABOARD_SCENARIO plays.)";
 
 int usageError(const QString& message)
 {
     std::cerr << "boardevents: " << message.toStdString() << '\n' << Usage << std::endl;
     return 2;
+}
+
+// The option's seconds in milliseconds in *ms, left as it is when the option
+// is not given; false, with the usage error on standard error, for a bad value.
+bool milliseconds(const QCommandLineParser& parser, const QCommandLineOption& option,
+                  const char* what, qint64* ms)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const double seconds = parser.value(option).toDouble(&ok);
+    // A timer counts milliseconds in an int.
+    if (!ok || !(seconds >= 0) || seconds * 1000 > std::numeric_limits<int>::max()) {
+        usageError(QStringLiteral("bad %1 '%2': give seconds from 0 to 2147483")
+                       .arg(QString::fromLatin1(what), parser.value(option)));
+        return false;
+    }
+    *ms = qRound64(seconds * 1000);
+    return true;
 }
 
 // Whether recording to this path would empty the scenario that the
@@ -94,7 +119,13 @@ int main(int argc, char* argv[])
         QStringLiteral("Routes the boards' input to this program as the visualiser does, at start "
                        "and after plug-and-play changes, and gives it back at the end. Without "
                        "it the boards are left as they are."));
-    parser.addOptions({help, version, raw, record, duration, configure});
+    const QCommandLineOption idle(
+        QStringLiteral("idle"),
+        QStringLiteral("Ends the session once no packet has come for <seconds>, counted from the "
+                       "last packet (from the start before the first): a capture played back "
+                       "ends by itself."),
+        QStringLiteral("seconds"));
+    parser.addOptions({help, version, raw, record, duration, idle, configure});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -126,15 +157,14 @@ int main(int argc, char* argv[])
         return usageError(QStringLiteral("--record %1 would empty the scenario that "
                                          "NORVABOARD_SCENARIO plays: record to another file")
                               .arg(options.recordPath));
-    if (parser.isSet(duration)) {
-        bool ok = false;
-        const double seconds = parser.value(duration).toDouble(&ok);
-        // A timer counts milliseconds in an int.
-        if (!ok || !(seconds >= 0) || seconds * 1000 > std::numeric_limits<int>::max())
-            return usageError(QStringLiteral("bad duration '%1': give seconds from 0 to 2147483")
-                                  .arg(parser.value(duration)));
-        options.durationMs = int(qRound64(seconds * 1000));
-    }
+    qint64 durationMs = -1;
+    qint64 idleMs = -1;
+    if (!milliseconds(parser, duration, "duration", &durationMs) ||
+        !milliseconds(parser, idle, "idle time", &idleMs))
+        return 2;
+    if (durationMs >= 0)
+        options.durationMs = int(durationMs);
+    options.idleMs = int(idleMs);
 
     BoardEvents session(options);
     InterruptWatcher interrupts;

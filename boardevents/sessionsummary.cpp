@@ -1,7 +1,6 @@
 #include "sessionsummary.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -10,24 +9,34 @@ QString boardName(const SessionSummary::Board& board)
     return board ? QString::number(*board) : QStringLiteral("?");
 }
 
-// The nearest-rank percentile of sorted values.
-double percentile(const std::vector<double>& sorted, double p)
+ContactReport contactReport(ContactReport::Kind kind, int id, bool down, qint32 x, qint32 y,
+                            double ms)
 {
-    const auto rank = std::size_t(std::ceil(p * double(sorted.size())));
-    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+    ContactReport report;
+    report.kind = kind;
+    report.id = id;
+    report.down = down;
+    report.x = x;
+    report.y = y;
+    report.ms = ms;
+    return report;
+}
+
+QString milliseconds(const std::optional<double>& ms)
+{
+    return QString::number(ms.value_or(0), 'f', 2) + QStringLiteral(" ms");
 }
 
 } // namespace
 
-void SessionSummary::Stats::report(Contact kind, int id, double ms, bool isDown)
+void SessionSummary::Stats::report(const ContactReport& report)
 {
-    seen[kind].insert(id);
-    LastReport& previous = last[{kind, id}];
-    if (previous.down)
-        intervals[kind].push_back(ms - previous.ms);
-    down += int(isDown) - int(previous.down);
+    seen[report.kind].insert(report.id);
+    bool& wasDown = isDown[{report.kind, report.id}];
+    down += int(report.down) - int(wasDown);
     mostDown = std::max(mostDown, down);
-    previous = {ms, isDown};
+    wasDown = report.down;
+    rates.add(report);
 }
 
 SessionSummary::Stats& SessionSummary::stats(Board board)
@@ -49,18 +58,20 @@ void SessionSummary::add(Board board, double ms, const PacketReport& report)
 {
     Stats& s = stats(board);
     ++s.packets[report.kind];
-    if (report.kind == BoardPackets::Kind::Pen)
-        s.report(Pen, report.pen.pen, ms, report.pen.tip);
+    if (report.kind == BoardPackets::Kind::Pen) {
+        const NorvaHardware::PenEvent& pen = report.pen;
+        s.report(contactReport(ContactReport::Pen, pen.pen, pen.tip, pen.x, pen.y, ms));
+    }
     for (const NorvaHardware::TouchContact& c : report.touches)
-        s.report(Touch, c.id, ms, c.down);
+        s.report(contactReport(ContactReport::Touch, c.id, c.down, c.x, c.y, ms));
     for (const NorvaHardware::EraseContact& c : report.erasers)
-        s.report(Eraser, c.id, ms, c.down);
+        s.report(contactReport(ContactReport::Eraser, c.id, c.down, c.x, c.y, ms));
 }
 
 QStringList SessionSummary::lines() const
 {
     using Kind = BoardPackets::Kind;
-    static const char* const names[ContactKinds] = {"pen", "touch", "eraser"};
+    static const char* const names[ContactReport::Kinds] = {"pen", "touch", "eraser"};
     QStringList lines;
     for (const auto& [board, s] : boards) {
         const QString name = QStringLiteral("board ") + boardName(board);
@@ -79,23 +90,21 @@ QStringList SessionSummary::lines() const
                             .arg(count(Kind::TouchStatus))
                             .arg(count(Kind::Ignored));
         lines << name + QStringLiteral(" contacts pen %1 touch %2 eraser %3 most-down %4")
-                            .arg(s.seen[Pen].size())
-                            .arg(s.seen[Touch].size())
-                            .arg(s.seen[Eraser].size())
+                            .arg(s.seen[ContactReport::Pen].size())
+                            .arg(s.seen[ContactReport::Touch].size())
+                            .arg(s.seen[ContactReport::Eraser].size())
                             .arg(s.mostDown);
-        for (int kind = 0; kind < ContactKinds; ++kind) {
-            std::vector<double> sorted = s.intervals[kind];
-            QString line =
-                name + ' ' + names[kind] + QStringLiteral(" intervals %1").arg(sorted.size());
-            if (!sorted.empty()) {
-                std::sort(sorted.begin(), sorted.end());
-                const double median = percentile(sorted, 0.5);
-                line += QStringLiteral(" median %1 ms p99 %2 ms")
-                            .arg(median, 0, 'f', 2)
-                            .arg(percentile(sorted, 0.99), 0, 'f', 2);
-                if (median > 0)
-                    line += QStringLiteral(" rate %1/s").arg(1000.0 / median, 0, 'f', 1);
-            }
+        for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
+            const ReportRates::Figures f = s.rates.figures(ContactReport::Kind(kind));
+            QString line = name + ' ' + names[kind] +
+                           QStringLiteral(" rated-contacts %1 rate ").arg(f.ratedContacts) +
+                           (f.rate ? QString::number(*f.rate, 'f', 1) + QStringLiteral("/s")
+                                   : QStringLiteral("none")) +
+                           QStringLiteral(" intervals %1").arg(f.intervals);
+            if (f.intervals > 0)
+                line += QStringLiteral(" median ") + milliseconds(f.median) +
+                        QStringLiteral(" p99 ") + milliseconds(f.p99) +
+                        QStringLiteral(" longest ") + milliseconds(f.longest);
             lines << line;
         }
     }

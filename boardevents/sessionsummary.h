@@ -1,6 +1,7 @@
 #pragma once
 
 #include "packetreport.h"
+#include "reportrates.h"
 
 #include <QStringList>
 
@@ -26,36 +27,22 @@ public:
 
     // The summary's lines, per board in the order they came: packets by
     // kind, contacts seen and the most down at once, then per contact kind
-    // the intervals between reports of one contact that is down (its next
-    // report, whatever it says, ends the interval): their count, median and
-    // 99th percentile (nearest rank) and the report rate the median gives.
+    // how often its contacts report, as ReportRates defines it: the contacts
+    // with a rate and their median rate, and the intervals' count, median,
+    // 99th percentile and longest.
     QStringList lines() const;
 
 private:
-    enum Contact
-    {
-        Pen,
-        Touch,
-        Eraser,
-        ContactKinds
-    };
-
-    struct LastReport
-    {
-        double ms = 0;
-        bool down = false;
-    };
-
     struct Stats
     {
         std::map<BoardPackets::Kind, int> packets;
-        std::array<std::set<int>, ContactKinds> seen;
-        std::map<std::pair<int, int>, LastReport> last;
+        std::array<std::set<int>, ContactReport::Kinds> seen;
+        std::map<std::pair<int, int>, bool> isDown;
         int down = 0;
         int mostDown = 0;
-        std::array<std::vector<double>, ContactKinds> intervals;
+        ReportRates rates;
 
-        void report(Contact kind, int id, double ms, bool down);
+        void report(const ContactReport& report);
     };
 
     Stats& stats(Board board);

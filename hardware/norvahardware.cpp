@@ -3,6 +3,8 @@
 #include "boardpackets.h"
 #include "norvawrapper.h"
 
+#include <QStringList>
+
 namespace {
 
 constexpr qint32 AllTransfers = 0xFF;
@@ -71,6 +73,7 @@ bool NorvaHardware::attachDriver()
         auto wrapper = std::make_unique<NorvaWrapper>();
         wrapper->attach();
         driverLoaded = wrapper->isLoaded();
+        library = wrapper.get();
         binding = std::move(wrapper);
     }
     if (!driverLoaded)
@@ -82,6 +85,25 @@ bool NorvaHardware::attachDriver()
     pnpRegistered = true;
     enumerateDevices();
     return true;
+}
+
+QString NorvaHardware::driverProblem() const
+{
+    if (library == nullptr)
+        return QString();
+    if (!driverLoaded)
+        return QStringLiteral("no board driver: %1 cannot be loaded: %2")
+            .arg(QString::fromLatin1(DriverPlatform::LibraryName),
+                 QString::fromStdString(library->loadError()));
+    QStringList missing;
+    for (const std::string& name : library->missingEntryPoints())
+        missing << QString::fromStdString(name);
+    if (missing.isEmpty())
+        return QString();
+    return QStringLiteral("the board driver %1 lacks %2 of the entry points that it must have: %3")
+        .arg(QString::fromStdString(library->libraryPath()))
+        .arg(missing.size())
+        .arg(missing.join(QStringLiteral(", ")));
 }
 
 void NorvaHardware::detachDriver()

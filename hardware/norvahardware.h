@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+class NorvaWrapper;
+
 // The connection to the board driver: it publishes every board packet, as it
 // came and decoded, as signals emitted on the thread that delivered it, and sends
 // commands and pass-through packets back to the boards.
@@ -85,6 +87,11 @@ public:
     // Loads and attaches to the driver, then enumerates the boards. False when
     // the driver library cannot be loaded; a later call does not try again.
     bool attachDriver();
+    // Why the driver cannot serve, for a person: the library that could not
+    // be loaded, the file tried and the system's reason; or the file loaded
+    // and the entry points it lacks that the binding cannot do without.
+    // Empty when it can serve, or before attachDriver.
+    QString driverProblem() const;
     // Lets callbacks in flight finish and turns later ones away for good,
     // clears the plug-and-play and packet callbacks, then detaches. Commands
     // after it reach no board.
@@ -148,6 +155,8 @@ private:
     void sendToSystem(qint32 device, const QByteArray& packet);
 
     std::unique_ptr<AbstractHardwareWrapper> binding;
+    // The same object, for what only the library binding can tell.
+    const NorvaWrapper* library = nullptr;
     QList<qint32> devices;
 
     // Standard mutexes rather than Qt's: ThreadSanitizer sees through these.

@@ -41,10 +41,31 @@ bool NorvaWrapper::isLoaded() const
     return module.load() != nullptr;
 }
 
-template <typename Function> void NorvaWrapper::bind(Entry<Function>& entry, const char* name)
+std::string NorvaWrapper::loadError() const
 {
-    entry.store(reinterpret_cast<Function>(DriverPlatform::resolve(module.load(), name)),
-                std::memory_order_release);
+    std::lock_guard<std::mutex> guard(bindMutex);
+    return loadFailure;
+}
+
+std::string NorvaWrapper::libraryPath() const
+{
+    const DriverPlatform::ModuleHandle handle = module.load();
+    return handle != nullptr ? DriverPlatform::modulePath(handle) : std::string();
+}
+
+std::vector<std::string> NorvaWrapper::missingEntryPoints() const
+{
+    std::lock_guard<std::mutex> guard(bindMutex);
+    return missing;
+}
+
+template <typename Function>
+void NorvaWrapper::bind(Entry<Function>& entry, const char* name, Need need)
+{
+    const auto function = reinterpret_cast<Function>(DriverPlatform::resolve(module.load(), name));
+    entry.store(function, std::memory_order_release);
+    if (function == nullptr && need == Need::Required)
+        missing.push_back(name);
 }
 
 int32_t NorvaWrapper::attach()
@@ -52,11 +73,16 @@ int32_t NorvaWrapper::attach()
     {
         std::lock_guard<std::mutex> guard(bindMutex);
         if (module.load() == nullptr) {
-            const DriverPlatform::ModuleHandle handle = DriverPlatform::loadDriver();
-            if (handle == nullptr)
+            std::string error;
+            const DriverPlatform::ModuleHandle handle = DriverPlatform::loadDriver(&error);
+            if (handle == nullptr) {
+                loadFailure = error;
                 return 0;
+            }
+            loadFailure.clear();
             module.store(handle);
         }
+        missing.clear();
         // Resolved again on every attach: a driver may only offer some entry
         // points once attached. The values are the same each time, and the
         // atomic stores keep concurrent callers from seeing half a pointer.
@@ -72,7 +98,8 @@ int32_t NorvaWrapper::attach()
         bind(pEnumDeviceInfo, "norvaEnumDeviceInfo");
         bind(pSetPnpCallback, "norvaSetPnpCallback");
         bind(pSetPointingDeviceDestination, "norvaSetPointingDeviceDestination");
-        bind(pSetPointingDeviceDestinationEx, "norvaSetPointingDeviceDestinationEx");
+        bind(pSetPointingDeviceDestinationEx, "norvaSetPointingDeviceDestinationEx",
+             Need::Optional);
         bind(pGetPointingDeviceDestination, "norvaGetPointingDeviceDestination");
         bind(pOpenSynchronousChannel, "norvaOpenSynchronousChannel");
         bind(pCloseSynchronousChannel, "norvaCloseSynchronousChannel");
@@ -96,7 +123,7 @@ int32_t NorvaWrapper::attach()
         bind(pInject, "norvaInject");
         bind(pSendTouchPacketToSystem, "norvaSendTouchPacketToSystem");
         bind(pSetTouchDestination, "norvaSetTouchDestination");
-        bind(pSetTouchDestinationEx, "norvaSetTouchDestinationEx");
+        bind(pSetTouchDestinationEx, "norvaSetTouchDestinationEx", Need::Optional);
         bind(pGetTouchDestination, "norvaGetTouchDestination");
         bind(pSetTouchEnabled, "norvaSetTouchEnabled");
         bind(pGetTouchEnabled, "norvaGetTouchEnabled");

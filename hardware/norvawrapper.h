@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
+#include <vector>
 
 // The binding of the board driver library, loaded by file name at run time.
 //
@@ -21,6 +23,15 @@ public:
 
     // True once attach() has loaded the library.
     bool isLoaded() const;
+    // Why the last attach() could not load the library: the file tried and
+    // the system's reason. Empty once it is loaded.
+    std::string loadError() const;
+    // The file the library was loaded from.
+    std::string libraryPath() const;
+    // The entry points that the loaded library lacks, as of the last
+    // attach(), but for those the binding does without (the Ex variants of
+    // the destinations, which fall back to the plain ones).
+    std::vector<std::string> missingEntryPoints() const;
 
     int32_t attach() override;
     void detach() override;
@@ -121,7 +132,13 @@ private:
     using DeviceBytesFn = void(NORVA_API*)(int32_t, const uint8_t*, int32_t);
     using SendTouchPacketFn = void(NORVA_API*)(int32_t, uint8_t, const uint8_t*);
 
-    template <typename Function> void bind(Entry<Function>& entry, const char* name);
+    enum class Need
+    {
+        Required,
+        Optional
+    };
+    template <typename Function>
+    void bind(Entry<Function>& entry, const char* name, Need need = Need::Required);
 
     std::atomic<DriverPlatform::ModuleHandle> module{nullptr};
 
@@ -175,6 +192,9 @@ private:
     Entry<DeviceValueFn> pSetTwoFingerScroll{nullptr};
     Entry<DeviceValueFn> pReverseButtons{nullptr};
 
-    // Serialises loading and binding when attach() runs on two threads.
-    std::mutex bindMutex;
+    // Serialises loading and binding when attach() runs on two threads, and
+    // guards what they found.
+    mutable std::mutex bindMutex;
+    std::string loadFailure;
+    std::vector<std::string> missing;
 };

@@ -11,6 +11,7 @@
 #include "strokesview.h"
 #include "visualviewdialog.h"
 
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
 #include <QTouchDevice>
@@ -135,12 +136,16 @@ void TestDriverFaults::withoutDriver()
     if (driver != Driver::None)
         QSKIP("a driver library is on the library path; run alone without one");
     StdoutCapture output;
+    StreamCapture errors(std::cerr);
     showDialog();
     if (QTest::currentTestFailed())
         return;
     drawWithMouseAndFinger();
-    // No board was found, so none is reported.
+    // No board was found, so none is reported; why, on standard error.
     QCOMPARE(output.text(), QString());
+    QVERIFY2(errors.text().startsWith("no board driver: libnorvaboardex.so cannot be loaded: "
+                                      "libnorvaboardex.so: "),
+             qPrintable(errors.text()));
 }
 
 void TestDriverFaults::driverMissingEntryPoints()
@@ -155,11 +160,17 @@ void TestDriverFaults::driverMissingEntryPoints()
     QVERIFY(log);
 
     StdoutCapture output;
+    StreamCapture errors(std::cerr);
     showDialog();
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(output.text(), QStringLiteral("Found device that supports up to 4 pens & 20 touches.\n"
                                            "Enumerated 1 devices.\n"));
+    // As the board events tool says it, and the dialog runs on.
+    QVERIFY2(errors.text().contains(
+                 QRegularExpression("^the board driver .*/libnorvaboardex.so lacks 43 of the "
+                                    "entry points that it must have: norvaDetach, .*\n$")),
+             qPrintable(errors.text()));
     drawWithMouseAndFinger();
     // Configuring at start and at shutdown reaches only missing entry points,
     // like registering for plug-and-play and clearing the callbacks.

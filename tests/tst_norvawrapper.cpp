@@ -8,6 +8,7 @@
 #include "drivers/driverlog.h"
 #include "norvawrapper.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -101,6 +102,11 @@ void withoutLibrary()
     // A failed load leaves the wrapper unloaded, so the next attach tries again.
     CHECK_EQ(wrapper.attach(), 0);
     CHECK(!wrapper.isLoaded());
+    // The library and the system's reason, e.g. "libnorvaboardex.so: cannot
+    // open shared object file: No such file or directory".
+    const std::string reason = std::string(DriverPlatform::LibraryName) + ": ";
+    CHECK_EQ(wrapper.loadError().substr(0, reason.size()), reason);
+    CHECK(wrapper.loadError().size() > reason.size());
 
     int32_t version[4] = {-7, -7, -7, -7};
     char port[8] = "none";
@@ -176,6 +182,17 @@ void withOnlyTouchDestination()
     CHECK_EQ(wrapper.attach(), 0);
     CHECK(wrapper.isLoaded());
     CHECK_EQ(driver.take(), std::string());
+    CHECK_EQ(wrapper.loadError(), std::string());
+    const std::string path = wrapper.libraryPath();
+    const std::string name = DriverPlatform::LibraryName;
+    CHECK_EQ(path.substr(path.size() - std::min(path.size(), name.size())), name);
+
+    // All but the one it has and the two that fall back to it.
+    const std::vector<std::string> missing = wrapper.missingEntryPoints();
+    CHECK_EQ(static_cast<long long>(missing.size()), 49LL - 1 - 2);
+    for (const char* bound : {"norvaSetTouchDestination", "norvaSetTouchDestinationEx",
+                              "norvaSetPointingDeviceDestinationEx"})
+        CHECK(std::find(missing.begin(), missing.end(), bound) == missing.end());
 
     wrapper.setTouchDestinationEx(3, 2, true);
     CHECK_EQ(driver.take(), std::string("norvaSetTouchDestination(3, 2)\n"));
@@ -218,6 +235,7 @@ void withRecordingLibrary()
     if (!driver->usable())
         return;
     CHECK_EQ(driver->take(), std::string("norvaAttach() = 1\nnorvaAttach() = 2\n"));
+    CHECK(wrapper->missingEntryPoints().empty());
 
     NorvaWrapper& w = *wrapper;
     int context = 0;

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "contactreport.h"
+#include "distribution.h"
+
+#include <array>
+#include <cstddef>
+#include <map>
+#include <optional>
+
+// How often the contacts of one board report, per kind, from their reports
+// and the times they came.
+//
+// A contact lasts from the report that puts it down to the one that lifts
+// it; an id that comes down again is a new contact. Each report of a contact
+// that is down starts an interval, which the contact's next report ends, so
+// the time between two contacts of an id counts for neither. A contact's
+// rate is its reports per second while it is down: its intervals over their
+// time. A contact with a single report, or whose reports all came at one
+// time, has no rate. Whether several contacts came in one packet or a scan
+// was sent as several packets does not change any of this.
+class ReportRates
+{
+public:
+    struct Figures
+    {
+        // The contacts that have a rate, and their median rate (nearest
+        // rank): the kind's reports per second.
+        std::size_t ratedContacts = 0;
+        std::optional<double> rate;
+        // The intervals of all the kind's contacts, in milliseconds: their
+        // count, median, 99th percentile (nearest rank) and the longest,
+        // which a stall or dropout shows as a percentile does not.
+        std::size_t intervals = 0;
+        std::optional<double> median;
+        std::optional<double> p99;
+        std::optional<double> longest;
+    };
+
+    // Reports of each contact in the order they came.
+    void add(const ContactReport& report);
+    // Contacts still down count with what they reported so far.
+    Figures figures(ContactReport::Kind kind) const;
+
+    // Reports per second over the given intervals and their total time in
+    // milliseconds; none without either.
+    static std::optional<double> rate(std::size_t intervals, double ms);
+
+private:
+    struct Contact
+    {
+        double firstMs = 0;
+        double lastMs = 0;
+        std::size_t intervals = 0;
+    };
+
+    struct Kind
+    {
+        std::map<int, Contact> down;
+        Distribution intervals;
+        // Of the contacts lifted so far.
+        Distribution rates;
+    };
+
+    std::array<Kind, ContactReport::Kinds> kinds;
+};
