@@ -173,6 +173,13 @@ void TestBoardInput::malformedLinesAreReportedAndTheRestKept()
     QCOMPARE(flood.diagnostics.back().message, std::string("11 more problems not listed"));
     QCOMPARE(flood.diagnostics.back().line, 121);
 
+    // What a message quotes of a line is short, and escaped where it is not
+    // printable ASCII, so that a file of garbage sends nothing to the
+    // terminal but text.
+    const Recording garbage = read("\x1b[2J\x07\\" + std::string(100, 'z') + "\n");
+    QCOMPARE(garbage.diagnostics.at(0).message,
+             "not a line of a recording: '\\x1b[2J\\x07\\\\" + std::string(34, 'z') + "...'");
+
     const Recording missing = Recording::load("/nonexistent/recording.events");
     QCOMPARE(missing.diagnostics.size(), std::size_t(1));
     QCOMPARE(missing.diagnostics[0].text(),
