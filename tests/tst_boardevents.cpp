@@ -493,7 +493,9 @@ void TestBoardEvents::commandLine()
     // 0 lists the boards, without a summary of a session that did not take place.
     BoardEventsRun listing({"--duration", "0"});
     QCOMPARE(listing.finish(), 0);
-    QCOMPARE(listing.events().mid(0, 2),
+    // The board's first packet may come before the count: it waits only for
+    // the board's callback, which enumeration registers first.
+    QCOMPARE(listing.events().filter(QRegularExpression("^board")),
              QStringList({"board 0 device 1001 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> "
                           "xl<1>",
                           "boards 1 of 1"}));
