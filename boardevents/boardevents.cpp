@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <iostream>
 
 namespace {
@@ -45,6 +47,9 @@ BoardEvents::BoardEvents(const Options& options, QObject* parent)
     idle.setSingleShot(true);
     idle.setTimerType(Qt::PreciseTimer);
     connect(&idle, &QTimer::timeout, this, &BoardEvents::stop);
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, this, &BoardEvents::stop);
     const auto queued = Qt::QueuedConnection;
     connect(this, &BoardEvents::timedPnp, this, &BoardEvents::onPnp, queued);
     connect(this, &BoardEvents::timedBoard, this, &BoardEvents::onBoard, queued);
@@ -61,6 +66,10 @@ BoardEvents::~BoardEvents()
 bool BoardEvents::start()
 {
     clock.start();
+    // From the start, as the lines' times are: a driver that is slow to load
+    // does not make the session longer.
+    if (options.durationMs)
+        deadline.start(*options.durationMs);
     // A driver without the entry points that the session needs would show
     // too little, or nothing, without a word.
     hardware->attachDriver();
@@ -71,17 +80,15 @@ bool BoardEvents::start()
     }
     // What the driver reports meanwhile waits in the event queue.
     if (!options.recordPath.isEmpty()) {
-        QString error;
-        if (!recorder.open(options.recordPath, &error)) {
-            complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, error));
-            return false;
-        }
-        recording = true;
+        recording = recorder.open(options.recordPath);
+        if (!recording)
+            fail(QStringLiteral("cannot write %1: %2; the session ends: give --record a file "
+                                "that can be written")
+                     .arg(options.recordPath, recorder.error()));
     }
-    std::cout << "# boardevents: ms since start, the board (device id, ? when not known) and "
-                 "what it sent"
-              << std::endl;
-    if (configurator)
+    writeLine(QStringLiteral("# boardevents: ms since start, the board (device id, ? when not "
+                             "known) and what it sent"));
+    if (configurator && status == 0)
         configurator->configure();
     if (options.idleMs >= 0)
         idle.start(std::max(0, options.idleMs - int(now())));
@@ -93,6 +100,7 @@ void BoardEvents::stop()
     if (stopped)
         return;
     stopped = true;
+    deadline.stop();
     idle.stop();
     if (configurator)
         configurator->release();
@@ -102,18 +110,18 @@ void BoardEvents::stop()
 
     const double ms = now();
     if (recording) {
-        QString error;
-        if (!recorder.finish(ms, &error)) {
-            complain(QStringLiteral("cannot write %1: %2").arg(options.recordPath, error));
-            status = 1;
-        }
+        recorder.finish(ms);
+        checkRecording();
     }
-    std::cout << "# summary: " << QString::number(ms, 'f', 3).toStdString() << " ms" << std::endl;
-    const QStringList lines = summary.lines();
-    if (lines.isEmpty())
-        std::cout << "# no board and no packet" << std::endl;
-    for (const QString& line : lines)
-        std::cout << "# " << line.toStdString() << std::endl;
+    // A listing of the boards has nothing to sum up.
+    if (options.durationMs != 0) {
+        writeLine(QStringLiteral("# summary: %1 ms").arg(ms, 0, 'f', 3));
+        const QStringList lines = summary.lines();
+        if (lines.isEmpty())
+            writeLine(QStringLiteral("# no board and no packet"));
+        for (const QString& line : lines)
+            writeLine(QStringLiteral("# ") + line);
+    }
     emit finished(status);
 }
 
@@ -122,16 +130,45 @@ double BoardEvents::now() const
     return double(clock.nsecsElapsed()) / 1e6;
 }
 
+void BoardEvents::writeLine(const QString& line)
+{
+    if (outputClosed)
+        return;
+    const QByteArray bytes = line.toUtf8() + '\n';
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0)
+        return;
+    const int reason = errno;
+    outputClosed = true;
+    // As other text tools end under "| head": the reader has what it wanted.
+    if (reason == EPIPE)
+        QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
+    else
+        fail(QStringLiteral("cannot write to standard output: %1; the session ends")
+                 .arg(qt_error_string(reason)));
+}
+
 void BoardEvents::print(double ms, const QString& text)
 {
-    std::cout << QString::number(ms, 'f', 3).rightJustified(10).toStdString() << ' '
-              << text.toStdString() << std::endl;
-    // A reader that went away (a closed pipe) ends the session.
-    if (!std::cout && status == 0) {
-        complain(QStringLiteral("cannot write to standard output; the session ends"));
-        status = 1;
-        QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
-    }
+    writeLine(QString::number(ms, 'f', 3).rightJustified(10) + ' ' + text);
+}
+
+void BoardEvents::checkRecording()
+{
+    if (!recording || recorder.error().isEmpty())
+        return;
+    recording = false;
+    fail(QStringLiteral("cannot write %1: %2; the session ends, and the recording holds what "
+                        "came before")
+             .arg(options.recordPath, recorder.error()));
+}
+
+void BoardEvents::fail(const QString& message)
+{
+    complain(message);
+    status = 1;
+    QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
 }
 
 void BoardEvents::onPnp(double ms)
@@ -148,8 +185,10 @@ void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo&
         changedMs = ms;
     present.append({device, info});
     summary.addBoard(device);
-    if (recording)
-        recorder.found(*changedMs, present.last());
+    if (recording) {
+        recorder.found(ms, present.last());
+        checkRecording();
+    }
     print(ms, QStringLiteral("board %1 device %2 %3")
                   .arg(index)
                   .arg(device)
@@ -160,12 +199,12 @@ void BoardEvents::onCount(double ms, int count)
 {
     print(ms, QStringLiteral("boards %1 of %2").arg(present.size()).arg(count));
     if (present.isEmpty())
-        std::cout << "# no board: waiting for one to be plugged in" << std::endl;
+        writeLine(options.durationMs == 0
+                      ? QStringLiteral("# no board")
+                      : QStringLiteral("# no board: waiting for one to be plugged in"));
     if (recording) {
-        QList<qint32> devices;
-        for (const ScenarioRecorder::Board& board : present)
-            devices << board.device;
-        recorder.enumerated(changedMs.value_or(ms), devices);
+        recorder.enumerated(changedMs.value_or(ms));
+        checkRecording();
     }
     changedMs.reset();
     // Not once the boards were given back at the end.
@@ -183,8 +222,10 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     // From when the packet came, not from when its turn came here.
     if (idle.isActive())
         idle.start(std::max(0, options.idleMs - int(now() - ms)));
-    if (recording)
+    if (recording) {
         recorder.packet(ms, board, bytes);
+        checkRecording();
+    }
     QString text = (board ? QString::number(*board) : QStringLiteral("?")) + ' ' + report.text();
     if (options.raw)
         text += QStringLiteral(" | ") + report.hex();

@@ -31,6 +31,9 @@ public:
         bool raw = false;
         bool configure = false;
         QString recordPath;
+        // How long the session lasts from its start; 0 lists the boards and
+        // ends, without a summary. None: until stop().
+        std::optional<int> durationMs;
         // Ends the session once no packet has come for this long, counted
         // from the last packet or, before the first, from the start; -1: never.
         int idleMs = -1;
@@ -39,8 +42,10 @@ public:
     explicit BoardEvents(const Options& options, QObject* parent = nullptr);
     ~BoardEvents() override;
 
-    // Attaches to the driver and opens the recording. False, with the
-    // reason on standard error, when either fails.
+    // Starts the clock and the duration, attaches to the driver and opens
+    // the recording. False, with the reason on standard error, when the
+    // driver cannot be loaded; a recording that cannot be written ends the
+    // session at once, with status 1.
     bool start();
     // Gives the boards back if this session configured them, detaches,
     // handles what came before the detach, completes the recording and
@@ -61,7 +66,14 @@ private:
     using Board = std::optional<qint32>;
 
     double now() const;
+    // A line on standard output. A reader that went away (a closed pipe)
+    // ends the session as Ctrl+C does; any other failure ends it with status 1.
+    void writeLine(const QString& line);
     void print(double ms, const QString& text);
+    // Ends the session with status 1 at the first line that the recording
+    // could not take.
+    void checkRecording();
+    void fail(const QString& message);
     void onPnp(double ms);
     void onBoard(double ms, int index, const NorvaHardware::DeviceInfo& info, qint32 device);
     void onCount(double ms, int count);
@@ -69,10 +81,12 @@ private:
 
     Options options;
     QElapsedTimer clock;
+    QTimer deadline;
     QTimer idle;
     ScenarioRecorder recorder;
     SessionSummary summary;
     bool recording = false;
+    bool outputClosed = false;
     bool stopped = false;
     int status = 0;
     // Boards whose packets come in now, and the enumeration that lists them.

@@ -1,6 +1,6 @@
 #include "interruptwatcher.h"
 
-// The only platform-specific part of the board events tool.
+// Platform-specific, as is telling files apart (fileidentity.cpp).
 #ifdef _WIN32
 
 #ifndef WIN32_LEAN_AND_MEAN

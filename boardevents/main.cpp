@@ -1,9 +1,10 @@
 #include "boardevents.h"
+#include "fileidentity.h"
 #include "interruptwatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTimer>
+#include <QFile>
 
 #include <iostream>
 #include <limits>
@@ -12,7 +13,8 @@ namespace {
 
 const char* const Usage =
     "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--idle <seconds>]\n"
-    "                   [--configure]";
+    "                   [--configure]\n"
+    "       boardevents -h | --help | --version";
 
 const char* const Description = R"(
 Lists the boards that the board driver reports and prints every packet they
@@ -20,7 +22,7 @@ send, decoded, one line each, until Ctrl+C, the end of --duration or --idle
 seconds without a packet; then detaches and prints a summary per board.
 
 Lines (times are milliseconds since start):
-  <ms> board <index> device <id> hid<..> vid<..> pid<..> xp<..> xt<..> xl<..>
+  <ms> board <index> device <id> <description, every tag as the driver gave it>
   <ms> boards <accepted> of <count>   after each enumeration
   <ms> pnp                            a plug-and-play change; boards follow
   <ms> <board> pen <index> <x> <y> [tip] [button] [bit2]
@@ -42,11 +44,15 @@ the most down at once, then per pen, touch and eraser:
 
 A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
-session ends after the recording) or the visualiser.
+session ends after the recording) or the visualiser. Each line reaches the
+file as it comes, so a session that crashes or is killed leaves the recording
+up to then.
 
-Exit status: 0, 1 when the driver cannot be loaded or lacks entry points that
-it must have, or the recording or the output cannot be written, 2 for a wrong
-command line.)";
+Exit status: 0 when the session ends, also when the reader of the output goes
+away (a closed pipe, as with "| head"); 1 when the driver cannot be loaded or
+lacks entry points that it must have, or when a line of the recording or of
+the output cannot be written (the session ends there); 2 for a wrong command
+line, or --record naming the scenario that NORVABOARD_SCENARIO plays.)";
 
 int usageError(const QString& message)
 {
@@ -73,6 +79,17 @@ bool milliseconds(const QCommandLineParser& parser, const QCommandLineOption& op
     return true;
 }
 
+// Whether recording to this path would empty the scenario that the
+// simulated board plays, under this name or another (a link).
+bool playedByTheBoard(const QString& path)
+{
+    const QString played = QFile::decodeName(qgetenv("NORVABOARD_SCENARIO"));
+    if (played.isEmpty() || played == QLatin1String("demo"))
+        return false;
+    const std::optional<FileIdentity> recorded = FileIdentity::of(path);
+    return recorded && recorded == FileIdentity::of(played);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -83,6 +100,8 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description).trimmed());
     const QCommandLineOption help({"h", "help"}, QStringLiteral("Shows this help."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Shows the version of boardevents."));
     const QCommandLineOption raw(QStringLiteral("raw"),
                                  QStringLiteral("Adds each packet's bytes in hex to its line."));
     const QCommandLineOption record(
@@ -91,8 +110,9 @@ int main(int argc, char* argv[])
         QStringLiteral("file"));
     const QCommandLineOption duration(
         QStringLiteral("duration"),
-        QStringLiteral("Ends the session after <seconds> (decimals allowed; 0: list the boards "
-                       "and end)."),
+        QStringLiteral("Ends the session <seconds> after it started, however long the driver "
+                       "took to load (decimals allowed; 0: list the boards and end, without a "
+                       "summary)."),
         QStringLiteral("seconds"));
     const QCommandLineOption configure(
         QStringLiteral("configure"),
@@ -105,12 +125,19 @@ int main(int argc, char* argv[])
                        "last packet (from the start before the first): a capture played back "
                        "ends by itself."),
         QStringLiteral("seconds"));
-    parser.addOptions({help, raw, record, duration, idle, configure});
+    parser.addOptions({help, version, raw, record, duration, idle, configure});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        std::cout << parser.helpText().toStdString();
+        // Our usage line in place of Qt's, which names the program by its path.
+        std::cout << "boardevents " BOARDEVENTS_VERSION "\n"
+                  << Usage << '\n'
+                  << parser.helpText().section('\n', 1).toStdString();
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::cout << "boardevents " BOARDEVENTS_VERSION << std::endl;
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
@@ -123,11 +150,20 @@ int main(int argc, char* argv[])
     options.recordPath = parser.value(record);
     if (parser.isSet(record) && options.recordPath.isEmpty())
         return usageError(QStringLiteral("--record needs a file name"));
+    if (options.recordPath == QLatin1String("-"))
+        return usageError(QStringLiteral("--record - would mix the recording into the lines on "
+                                         "standard output: give it a file name"));
+    if (parser.isSet(record) && playedByTheBoard(options.recordPath))
+        return usageError(QStringLiteral("--record %1 would empty the scenario that "
+                                         "NORVABOARD_SCENARIO plays: record to another file")
+                              .arg(options.recordPath));
     qint64 durationMs = -1;
     qint64 idleMs = -1;
     if (!milliseconds(parser, duration, "duration", &durationMs) ||
         !milliseconds(parser, idle, "idle time", &idleMs))
         return 2;
+    if (durationMs >= 0)
+        options.durationMs = int(durationMs);
     options.idleMs = int(idleMs);
 
     BoardEvents session(options);
@@ -137,7 +173,5 @@ int main(int argc, char* argv[])
                      [](int status) { QCoreApplication::exit(status); });
     if (!session.start())
         return 1;
-    if (durationMs >= 0)
-        QTimer::singleShot(int(durationMs), Qt::PreciseTimer, &session, &BoardEvents::stop);
     return app.exec();
 }

@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -23,27 +24,28 @@ QString printable(QString text)
 
 QString ScenarioRecorder::description(const NorvaHardware::DeviceInfo& info)
 {
-    return QStringLiteral("hid<%1> vid<%2> pid<%3> xp<%4> xt<%5> xl<%6>")
-        .arg(printable(info.hid))
-        .arg(info.vid, 4, 16, QChar('0'))
-        .arg(info.pid, 4, 16, QChar('0'))
-        .arg(info.xp)
-        .arg(info.xt)
-        .arg(info.xl);
+    return printable(info.description);
 }
 
-bool ScenarioRecorder::open(const QString& path, QString* error)
+bool ScenarioRecorder::open(const QString& path)
 {
     file.setFileName(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        *error = file.errorString();
+    // Unbuffered: each line is one write to the file, at once.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text |
+                   QIODevice::Unbuffered)) {
+        failure = file.errorString();
         return false;
     }
     write(QStringLiteral("# A board events session recorded by boardevents on %1.")
               .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
     write(QStringLiteral(
         "# Play it back with the simulated board: NORVABOARD_SCENARIO=<this file>."));
-    return true;
+    return failure.isEmpty();
+}
+
+QString ScenarioRecorder::error() const
+{
+    return failure;
 }
 
 void ScenarioRecorder::declare(const Board& board, bool isPlugged)
@@ -62,47 +64,55 @@ void ScenarioRecorder::declare(const Board& board, bool isPlugged)
 
 void ScenarioRecorder::found(double ms, const Board& board)
 {
-    if (started)
-        waitUntil(ms);
-    if (numbers.count(board.device) == 0)
-        declare(board, !started);
-    const int number = numbers[board.device];
-    if (!plugged[number]) {
-        plugged[number] = true;
-        write(QStringLiteral("plug %1").arg(number));
-    }
+    enumeration.append(board);
+    registeredMs = ms;
 }
 
-void ScenarioRecorder::enumerated(double ms, const QList<qint32>& present)
+void ScenarioRecorder::enumerated(double changedMs)
 {
-    if (!started) {
-        started = true;
-        if (!numbers.empty()) {
-            // Packets come only once the host has registered for them: the
-            // schedule starts there, as it did when recording.
-            write(QStringLiteral("wait callback %1").arg(current));
-            originMs = ms;
-        }
-    } else {
-        waitUntil(ms);
+    const bool atStart = !started;
+    started = true;
+    if (!atStart) {
+        waitUntil(changedMs);
         for (const auto& [device, number] : numbers) {
-            if (plugged[number] && !present.contains(device)) {
+            const bool listed =
+                std::any_of(enumeration.begin(), enumeration.end(),
+                            [&](const Board& board) { return board.device == device; });
+            if (plugged[number] && !listed) {
                 plugged[number] = false;
                 write(QStringLiteral("unplug %1").arg(number));
             }
         }
     }
+    // A board that comes later is declared where it came.
+    for (const Board& board : enumeration) {
+        if (numbers.count(board.device) == 0)
+            declare(board, atStart);
+        const int number = numbers[board.device];
+        if (!plugged[number]) {
+            plugged[number] = true;
+            write(QStringLiteral("plug %1").arg(number));
+        }
+    }
+    if (!enumeration.isEmpty()) {
+        // A host that enumerates anew registers anew, the boards that stayed
+        // as well; played back, a packet sent before that would go nowhere.
+        write(QStringLiteral("wait callback %1").arg(numbers[enumeration.last().device]));
+        originMs = registeredMs;
+        scheduledMs = 0;
+        enumeration.clear();
+    }
     if (numbers.empty())
         return;
-    const auto waiting = std::exchange(early, {});
-    for (const auto& [at, bytes] : waiting)
-        packet(at, std::nullopt, bytes);
+    const auto waiting = std::exchange(held, {});
+    for (const auto& [at, device, bytes] : waiting)
+        packet(at, device, bytes);
 }
 
 void ScenarioRecorder::packet(double ms, std::optional<qint32> device, const QByteArray& bytes)
 {
-    if (!started || numbers.empty()) {
-        early.append({ms, bytes});
+    if (!started || numbers.empty() || !enumeration.isEmpty()) {
+        held.append({ms, device, bytes});
         return;
     }
     if (bytes.isEmpty()) {
@@ -141,20 +151,21 @@ void ScenarioRecorder::waitUntil(double ms)
 
 void ScenarioRecorder::write(const QString& line)
 {
-    file.write(line.toUtf8() + '\n');
+    if (!failure.isEmpty())
+        return;
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (file.write(bytes) != bytes.size())
+        failure = file.errorString();
 }
 
-bool ScenarioRecorder::finish(double ms, QString* error)
+void ScenarioRecorder::finish(double ms)
 {
     // Packets that came before any board was found: kept, to be read, not played.
-    for (const auto& [at, bytes] : early)
+    for (const auto& [at, device, bytes] : held)
         write(QStringLiteral("# a packet from no board at %1 ms: %2")
                   .arg(at, 0, 'f', 3)
                   .arg(QString::fromLatin1(bytes.toHex(' '))));
+    held.clear();
     write(QStringLiteral("# %1 packets in %2 ms").arg(packets).arg(ms, 0, 'f', 3));
-    const bool written = file.flush() && file.error() == QFileDevice::NoError;
-    if (!written)
-        *error = file.errorString();
     file.close();
-    return written;
 }

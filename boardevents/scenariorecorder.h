@@ -9,13 +9,18 @@
 
 #include <map>
 #include <optional>
-#include <utility>
+#include <tuple>
 
 // Writes a session as a scenario for the simulated board: the boards with
 // their descriptions, every packet as a raw line, and the boards coming and
-// going. The waits keep every packet at its offset from the start: each one
-// is the difference of two offsets rounded to whole milliseconds, so no
-// rounding error builds up.
+// going. Each line reaches the file as it is written, so that a session that
+// ends in a crash or is killed leaves what came until then.
+//
+// Packets come only once the host has registered for them: after every
+// enumeration with boards the scenario waits for that (wait callback), and
+// its schedule starts again there. The waits keep each packet at its offset
+// from then: each one is the difference of two offsets rounded to whole
+// milliseconds, so no rounding error builds up.
 class ScenarioRecorder
 {
 public:
@@ -25,20 +30,28 @@ public:
         NorvaHardware::DeviceInfo info;
     };
 
-    // The description that declares a board with these fields, on one line.
+    // The board's description as the driver gave it, every tag kept, made
+    // safe for one scenario line.
     static QString description(const NorvaHardware::DeviceInfo& info);
 
-    // Creates or empties the file; false with the reason when it cannot.
-    bool open(const QString& path, QString* error);
-    // A board found by an enumeration, and the end of the enumeration with
-    // the boards it found; ms is when the boards changed: the plug-and-play
-    // notification, or at start when the first board was found.
+    // Creates or empties the file and writes the heading; false when it
+    // cannot (error() says why).
+    bool open(const QString& path);
+    // A board found by an enumeration, at ms: the host registers for its
+    // packets right after.
     void found(double ms, const Board& board);
-    void enumerated(double ms, const QList<qint32>& present);
+    // The end of the enumeration of the boards found since the last one;
+    // changedMs is when the boards changed: the plug-and-play notification,
+    // or at start when the first board was found.
+    void enumerated(double changedMs);
     // A packet as delivered, from the given board or from one not known.
     void packet(double ms, std::optional<qint32> device, const QByteArray& bytes);
-    // Completes the file; false with the reason when it could not be written.
-    bool finish(double ms, QString* error);
+    // Ends the file with the number of packets.
+    void finish(double ms);
+
+    // Why a line could not be written; empty while every line was. Nothing
+    // is written after the first line that failed.
+    QString error() const;
 
 private:
     void declare(const Board& board, bool plugged);
@@ -46,15 +59,20 @@ private:
     void write(const QString& line);
 
     QFile file;
+    QString failure;
     // Scenario board numbers by device id, and whether each is plugged in.
     std::map<qint32, int> numbers;
     std::map<int, bool> plugged;
     bool started = false;
+    // The boards of the enumeration under way, and when the last was found.
+    QList<Board> enumeration;
+    double registeredMs = 0;
     // The offset that the scenario's time 0 stands for, and how far its waits reach.
     double originMs = 0;
     qint64 scheduledMs = 0;
     int current = 0;
     int packets = 0;
-    // Packets that came before the first enumeration ended with a board.
-    QList<std::pair<double, QByteArray>> early;
+    // Packets that came before their board was declared and registered for:
+    // before the first enumeration with a board, or during an enumeration.
+    QList<std::tuple<double, std::optional<qint32>, QByteArray>> held;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -25,11 +26,62 @@ constexpr int64_t MaxFrameOffsetUs = int64_t(24) * 3600 * 1000000;
 constexpr int RecordingStartDelayMs = 700;
 // How often an awaited file is looked for.
 constexpr int FilePollMs = 10;
+// A repeat whose body's text is longer than this reads it from the scenario
+// again for every round instead of holding it: held, a line takes 5 to 10
+// times its length.
+constexpr std::size_t MostBytesHeld = 1 << 20;
+constexpr std::size_t OutlineBlockSize = 1 << 16;
+
+// One write a line, so that lines of the player and the checker stay whole.
+void printLine(const std::string& text)
+{
+    std::cerr << text + '\n' << std::flush;
+}
 
 void printDiagnostics(const Recording& recording)
 {
     for (const Recording::Diagnostic& diagnostic : recording.diagnostics)
-        std::cerr << diagnostic.text() << std::endl;
+        printLine(diagnostic.text());
+}
+
+// The boards of a scenario, found without parsing it whole: only the lines
+// that declare boards or open or end repeats count, and the others are only
+// looked at, a block at a time, so that this takes a moment even for a file
+// of millions of lines. Missing for a recording.
+std::optional<std::vector<Scenario::Board>> outline(std::istream& input)
+{
+    ScenarioParser parser({});
+    Scenario::Command unused;
+    int number = 0;
+    const auto take = [&](std::string_view line) {
+        if (Recording::isRecordingLine(line, number == 0))
+            return false;
+        ++number;
+        if (ScenarioParser::mayShapeBoards(line))
+            parser.parse(number, line, unused);
+        return true;
+    };
+    std::vector<char> block(OutlineBlockSize);
+    // A line that goes on into the next block.
+    std::string started;
+    while (input.read(block.data(), std::streamsize(block.size())) || input.gcount() > 0) {
+        std::string_view rest(block.data(), std::size_t(input.gcount()));
+        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
+             rest.remove_prefix(end + 1)) {
+            if (started.empty() && !take(rest.substr(0, end)))
+                return std::nullopt;
+            if (!started.empty()) {
+                started.append(rest.substr(0, end));
+                if (!take(started))
+                    return std::nullopt;
+                started.clear();
+            }
+        }
+        started.append(rest);
+    }
+    if (!started.empty() && !take(started))
+        return std::nullopt;
+    return parser.boards();
 }
 
 bool fileExists(const std::string& path)
@@ -74,6 +126,7 @@ BoardDriver::~BoardDriver()
         m_session->stopping = true;
         m_retired.push_back(std::move(m_session->player));
         m_retired.push_back(std::move(m_session->notifier));
+        m_retired.push_back(std::move(m_session->checker));
     }
     for (std::thread& thread : m_retired) {
         if (thread.joinable())
@@ -95,23 +148,14 @@ int32_t BoardDriver::attach()
         return 1;
     m_log.configure();
     auto session = std::make_shared<Session>();
-    std::string folder;
-    Scenario scenario = loadScenario(*session, folder);
-    for (const Scenario::Diagnostic& diagnostic : scenario.diagnostics)
-        std::cerr << diagnostic.text() << std::endl;
-    loadRecordings(*session, scenario.commands, folder);
-    for (const Scenario::Board& declared : scenario.boards) {
-        Board board;
-        board.declared = declared;
-        board.plugged = declared.plugged;
-        session->boards.push_back(board);
-    }
-    session->commands = std::move(scenario.commands);
+    loadScenario(*session);
 #ifdef NORVABOARD_LIVE_DEVICES
     startLiveDevices(session);
 #endif
     session->player = std::thread(&BoardDriver::play, this, session);
     session->notifier = std::thread(&BoardDriver::notify, this, session);
+    if (session->checked)
+        session->checker = std::thread(&BoardDriver::check, session);
     m_session = session;
     return 1;
 }
@@ -142,6 +186,7 @@ void BoardDriver::detach()
                        [&] { return idle(session->packetInFlight) && idle(session->pnpInFlight); });
         threads.push_back(std::move(session->player));
         threads.push_back(std::move(session->notifier));
+        threads.push_back(std::move(session->checker));
 #ifdef NORVABOARD_LIVE_DEVICES
         live = std::move(session->live);
 #endif
@@ -358,67 +403,124 @@ BoardDriver::Board* BoardDriver::plugged(Session& session, int32_t device)
     return nullptr;
 }
 
-Scenario BoardDriver::loadScenario(Session& session, std::string& folder)
+void BoardDriver::loadScenario(Session& session)
 {
     const char* variable = std::getenv("NORVABOARD_SCENARIO");
     const std::string path = variable ? variable : "";
     if (path.empty())
-        return {};
-    if (path == "demo")
-        return Scenario::parse(Scenario::demoText());
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    if (!file || !(text << file.rdbuf())) {
-        std::cerr << "norvaboardex: cannot read the scenario " << path << std::endl;
-        return {};
+        return;
+    std::unique_ptr<std::istream> played, checked;
+    std::optional<std::vector<Scenario::Board>> boards;
+    if (path == "demo") {
+        session.name = path;
+        played = std::make_unique<std::istringstream>(Scenario::demoText());
+        checked = std::make_unique<std::istringstream>(Scenario::demoText());
+        boards = outline(*played);
+    } else {
+        if (std::error_code error; std::filesystem::is_regular_file(path, error)) {
+            // Both opened now: the file that the boards come from is the one
+            // played, whatever becomes of its path.
+            played = std::make_unique<std::ifstream>(path, std::ios::binary);
+            checked = std::make_unique<std::ifstream>(path, std::ios::binary);
+        } else {
+            // A pipe (NORVABOARD_SCENARIO=<(...)) can be read only once: it
+            // is held.
+            std::ifstream file(path, std::ios::binary);
+            std::ostringstream text;
+            if (file && text << file.rdbuf()) {
+                played = std::make_unique<std::istringstream>(text.str());
+                checked = std::make_unique<std::istringstream>(text.str());
+            }
+        }
+        if (played && *played && *checked)
+            boards = outline(*played);
+        if (!played || !*checked || played->bad() || (played->fail() && !played->eof())) {
+            printLine("norvaboardex: cannot read the scenario " + path);
+            return;
+        }
+        if (boards && !std::ifstream(Recording::descriptionPath(path)).good()) {
+            const std::size_t slash = path.find_last_of("/\\");
+            session.folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+            session.name = path;
+        } else {
+            boards.reset();
+        }
     }
-    if (!Recording::isRecording(text.str()) &&
-        !std::ifstream(Recording::descriptionPath(path)).good()) {
-        const std::size_t slash = path.find_last_of("/\\");
-        folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-        return Scenario::parse(text.str());
+    if (boards) {
+        played->clear();
+        played->seekg(0);
+        session.reader = std::make_unique<ScenarioReader>(std::move(played), session.name);
+        session.checked = std::move(checked);
+        for (const Scenario::Board& declared : *boards) {
+            Board board;
+            board.declared = declared;
+            board.plugged = declared.plugged;
+            session.boards.push_back(board);
+        }
+        return;
     }
     // A recording alone: one board described by the device, which plays
     // the recording once as soon as the visualiser is ready.
-    const auto recording = std::make_shared<const Recording>(Recording::load(path));
-    printDiagnostics(*recording);
-    session.recordings[path] = recording;
-    Scenario scenario;
-    Scenario::Board board;
-    board.number = 1;
-    board.description = recording->device.boardDescription();
-    scenario.boards.push_back(board);
+    session.name = path;
+    Board board;
+    board.declared.number = 1;
+    board.declared.description = recording(session, path)->device.boardDescription();
+    session.boards.push_back(board);
     Scenario::Command command;
-    command.board = board.number;
+    command.board = board.declared.number;
     command.op = Scenario::Op::WaitCallback;
     command.amount = Scenario::DefaultCallbackTimeoutMs;
-    scenario.commands.push_back(command);
+    session.commands.push_back(command);
     command.op = Scenario::Op::Wait;
     command.amount = RecordingStartDelayMs;
-    scenario.commands.push_back(command);
+    session.commands.push_back(command);
     command.op = Scenario::Op::Play;
     command.path = path;
-    scenario.commands.push_back(command);
-    return scenario;
+    session.commands.push_back(command);
 }
 
-void BoardDriver::loadRecordings(Session& session, std::vector<Scenario::Command>& commands,
-                                 const std::string& folder)
+std::shared_ptr<const Recording> BoardDriver::recording(Session& session, const std::string& path)
 {
-    for (Scenario::Command& command : commands) {
-        loadRecordings(session, command.body, folder);
-        if (command.op != Scenario::Op::Play)
-            continue;
-        const bool absolute =
-            !command.path.empty() && (command.path[0] == '/' || command.path[0] == '\\' ||
-                                      (command.path.size() > 1 && command.path[1] == ':'));
-        if (!absolute)
-            command.path = folder + command.path;
-        auto& recording = session.recordings[command.path];
-        if (recording)
-            continue;
-        recording = std::make_shared<const Recording>(Recording::load(command.path));
+    const bool absolute =
+        !path.empty() && (path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':'));
+    const std::string resolved = absolute ? path : session.folder + path;
+    std::lock_guard<std::mutex> lock(session.recordingsMutex);
+    auto& recording = session.recordings[resolved];
+    if (!recording) {
+        recording = std::make_shared<const Recording>(Recording::load(resolved));
         printDiagnostics(*recording);
+    }
+    return recording;
+}
+
+void BoardDriver::check(std::shared_ptr<Session> session)
+{
+    // A file of garbage is a problem on every line: the first ones tell
+    // what is wrong, the rest are counted.
+    std::size_t problems = 0;
+    Scenario::Diagnostic firstUnlisted;
+    ScenarioReader reader(std::move(session->checked), session->name,
+                          [&](const Scenario::Diagnostic& diagnostic) {
+                              if (++problems <= Scenario::MaxDiagnostics)
+                                  printLine(diagnostic.text());
+                              else if (problems == Scenario::MaxDiagnostics + 1)
+                                  firstUnlisted = diagnostic;
+                          });
+    Scenario::Command command;
+    for (;;) {
+        if (session->stopping)
+            return;
+        const ScenarioReader::Next next = reader.next(command);
+        if (next == ScenarioReader::Next::Finished)
+            break;
+        if (next == ScenarioReader::Next::Command && command.op == Scenario::Op::Play)
+            recording(*session, command.path);
+    }
+    reader.finish();
+    if (problems > Scenario::MaxDiagnostics) {
+        firstUnlisted.message =
+            std::to_string(problems - Scenario::MaxDiagnostics) + " more problems not listed";
+        printLine(firstUnlisted.text());
     }
 }
 
@@ -426,7 +528,10 @@ void BoardDriver::play(std::shared_ptr<Session> session)
 {
     t_sessionStopping = &session->stopping;
     session->due = Clock::now();
-    run(*session, session->commands, 0.0);
+    if (session->reader)
+        run(*session, *session->reader, 0.0);
+    else
+        run(*session, session->commands, 0.0);
     // Injected packets keep coming after the scenario ends.
     waitFor(*session, std::nullopt, [] { return false; });
 }
@@ -457,88 +562,122 @@ void BoardDriver::notify(std::shared_ptr<Session> session)
 
 void BoardDriver::run(Session& session, const std::vector<Scenario::Command>& commands, double t)
 {
-    using Op = Scenario::Op;
     for (const Scenario::Command& command : commands) {
         if (session.stopping)
             return;
-        const int32_t device = Scenario::Board::deviceOf(command.board);
-        const auto after = [&](int ms) { return Clock::now() + std::chrono::milliseconds(ms); };
-        switch (command.op) {
-        case Op::Wait:
-            // Kept to the schedule, so that the time spent sending and waking
-            // up does not add up over a long scenario.
-            session.due += std::chrono::milliseconds(command.amount);
-            waitFor(session, session.due, [] { return false; });
-            break;
-        case Op::WaitCallback: {
-            Clock::time_point since;
-            const bool registered = waitFor(session, after(command.amount), [&] {
-                const Board* board = plugged(session, device);
-                if (!board || board->callbacks.empty())
-                    return false;
-                since = board->registered;
-                return true;
-            });
-            if (!registered && !session.stopping)
-                std::cerr << Scenario::Diagnostic{command.line,
-                                                  "no callback registered for board " +
-                                                      std::to_string(command.board) + " within " +
-                                                      std::to_string(command.amount) + " ms"}
-                                 .text()
-                          << std::endl;
-            // Not from when this thread noticed: it may wake up late.
-            session.due = registered ? std::max(session.due, since) : Clock::now();
-            break;
+        if (command.op == Scenario::Op::Repeat)
+            repeat(session, command, t, [&](double round) { run(session, command.body, round); });
+        else
+            execute(session, command, t);
+    }
+}
+
+void BoardDriver::run(Session& session, ScenarioReader& reader, double t)
+{
+    Scenario::Command command;
+    while (!session.stopping && reader.next(command) == ScenarioReader::Next::Command) {
+        if (command.op != Scenario::Op::Repeat) {
+            execute(session, command, t);
+            continue;
         }
-        case Op::WaitFile: {
-            // Nothing announces a new file: look for it every few milliseconds.
-            const auto deadline = after(command.amount);
-            bool found = false;
-            while (!session.stopping && !(found = fileExists(command.path)) &&
-                   Clock::now() < deadline)
-                waitFor(session, std::min(deadline, after(FilePollMs)), [] { return false; });
-            if (!found && !session.stopping)
-                std::cerr << Scenario::Diagnostic{command.line,
-                                                  "no file " + command.path + " within " +
-                                                      std::to_string(command.amount) + " ms"}
-                                 .text()
-                          << std::endl;
-            session.due = Clock::now();
-            break;
+        const ScenarioReader::Mark body = reader.mark();
+        if (reader.readBlock(&command.body, MostBytesHeld)) {
+            repeat(session, command, t, [&](double round) { run(session, command.body, round); });
+            continue;
         }
-        case Op::Raw:
-        case Op::Pen:
-        case Op::Touch:
-        case Op::Eraser: {
-            noteContacts(session, command);
-            Lock lock(m_mutex);
-            deliver(lock, session, device, command.packet(t));
-            break;
+        // Too long to hold: every round reads it again.
+        command.body = {};
+        reader.rewind(body);
+        if (command.amount == 0)
+            reader.readBlock(nullptr, 0);
+        repeat(session, command, t, [&](double round) {
+            reader.rewind(body);
+            run(session, reader, round);
+        });
+    }
+}
+
+void BoardDriver::repeat(Session& session, const Scenario::Command& command, double t,
+                         const std::function<void(double)>& round)
+{
+    if (command.amount == Scenario::Forever) {
+        // Rounds at least a millisecond apart: a round without waits must
+        // not keep a core busy until the detach.
+        while (!session.stopping) {
+            const auto next = Clock::now() + std::chrono::milliseconds(1);
+            round(t);
+            waitFor(session, next, [] { return false; });
         }
-        case Op::Plug:
-        case Op::Unplug:
-            setPlugged(session, command.board, command.op == Op::Plug);
-            break;
-        case Op::Play:
-            playRecording(session, command);
-            session.due = Clock::now();
-            break;
-        case Op::Repeat:
-            if (command.amount == Scenario::Forever) {
-                // Rounds at least a millisecond apart: a round without waits
-                // must not keep a core busy until the detach.
-                while (!session.stopping) {
-                    const auto next = after(1);
-                    run(session, command.body, t);
-                    waitFor(session, next, [] { return false; });
-                }
-            }
-            // Values follow the innermost counted repeat.
-            for (int round = 0; round < command.amount && !session.stopping; ++round)
-                run(session, command.body,
-                    command.amount > 1 ? double(round) / (command.amount - 1) : 0.0);
-            break;
-        }
+    }
+    // Values follow the innermost counted repeat.
+    for (int i = 0; i < command.amount && !session.stopping; ++i)
+        round(command.amount > 1 ? double(i) / (command.amount - 1) : 0.0);
+}
+
+void BoardDriver::execute(Session& session, const Scenario::Command& command, double t)
+{
+    using Op = Scenario::Op;
+    const int32_t device = Scenario::Board::deviceOf(command.board);
+    const auto after = [&](int ms) { return Clock::now() + std::chrono::milliseconds(ms); };
+    const auto report = [&](const std::string& message) {
+        printLine(Scenario::Diagnostic{session.name, command.line, message}.text());
+    };
+    switch (command.op) {
+    case Op::Wait:
+        // Kept to the schedule, so that the time spent sending and waking up
+        // does not add up over a long scenario.
+        session.due += std::chrono::milliseconds(command.amount);
+        waitFor(session, session.due, [] { return false; });
+        break;
+    case Op::WaitCallback: {
+        Clock::time_point since;
+        // And the host told of every plug and unplug before: one that
+        // enumerates anew clears its callbacks and registers again.
+        const bool registered = waitFor(session, after(command.amount), [&] {
+            const Board* board = plugged(session, device);
+            if (!board || board->callbacks.empty() || session.pnpPending > 0 ||
+                session.pnpInFlight.active)
+                return false;
+            since = board->registered;
+            return true;
+        });
+        if (!registered && !session.stopping)
+            report("no callback registered for board " + std::to_string(command.board) +
+                   " within " + std::to_string(command.amount) + " ms");
+        // Not from when this thread noticed: it may wake up late.
+        session.due = registered ? std::max(session.due, since) : Clock::now();
+        break;
+    }
+    case Op::WaitFile: {
+        // Nothing announces a new file: look for it every few milliseconds.
+        const auto deadline = after(command.amount);
+        bool found = false;
+        while (!session.stopping && !(found = fileExists(command.path)) && Clock::now() < deadline)
+            waitFor(session, std::min(deadline, after(FilePollMs)), [] { return false; });
+        if (!found && !session.stopping)
+            report("no file " + command.path + " within " + std::to_string(command.amount) + " ms");
+        session.due = Clock::now();
+        break;
+    }
+    case Op::Raw:
+    case Op::Pen:
+    case Op::Touch:
+    case Op::Eraser: {
+        noteContacts(session, command);
+        Lock lock(m_mutex);
+        deliver(lock, session, device, command.packet(t));
+        break;
+    }
+    case Op::Plug:
+    case Op::Unplug:
+        setPlugged(session, command.board, command.op == Op::Plug);
+        break;
+    case Op::Play:
+        playRecording(session, command);
+        session.due = Clock::now();
+        break;
+    case Op::Repeat:
+        break;
     }
 }
 
@@ -600,10 +739,8 @@ void BoardDriver::deliver(Lock& lock, Session& session, int32_t device,
 
 void BoardDriver::playRecording(Session& session, const Scenario::Command& command)
 {
-    const auto found = session.recordings.find(command.path);
-    if (found == session.recordings.end())
-        return;
-    const Recording& recording = *found->second;
+    const std::shared_ptr<const Recording> played = recording(session, command.path);
+    const Recording& recording = *played;
     const int32_t device = Scenario::Board::deviceOf(command.board);
     EventTranslator translator(recording.device);
     const Clock::time_point start = Clock::now();

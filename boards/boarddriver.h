@@ -4,6 +4,7 @@
 #include "norvaboardex.h"
 #include "recording.h"
 #include "scenario.h"
+#include "scenarioreader.h"
 
 #ifdef NORVABOARD_LIVE_DEVICES
 #include "livedevices.h"
@@ -24,8 +25,9 @@
 
 // The driver behind the entry points. An attachment starts a session: the
 // boards of the scenario or recording and, on Linux, of real devices; a
-// player thread that sends their packets and a notifier thread that calls
-// the plug-and-play callbacks.
+// player thread that sends their packets, a notifier thread that calls the
+// plug-and-play callbacks and a checker thread that reads the scenario
+// through once, beside the player, to report its problems.
 class BoardDriver
 {
 public:
@@ -139,8 +141,18 @@ private:
     {
         // A deque, so that boards that come later leave the others in place.
         std::deque<Board> boards;
+        // What the player plays: a scenario as it reads it, or these
+        // commands (a recording played alone).
+        std::unique_ptr<ScenarioReader> reader;
         std::vector<Scenario::Command> commands;
-        // The recordings that the commands play, by path.
+        // The scenario again, for the checker; its name in diagnostics, and
+        // the folder that the paths in it are relative to.
+        std::unique_ptr<std::istream> checked;
+        std::string name;
+        std::string folder;
+        // The recordings that the commands play, by path; the player and the
+        // checker load them.
+        std::mutex recordingsMutex;
         std::map<std::string, std::shared_ptr<const Recording>> recordings;
         std::vector<Callback> pnpCallbacks;
         std::atomic<bool> stopping{false};
@@ -160,6 +172,7 @@ private:
         std::chrono::steady_clock::time_point due;
         std::thread player;
         std::thread notifier;
+        std::thread checker;
 #ifdef NORVABOARD_LIVE_DEVICES
         std::shared_ptr<LiveDevices> live;
         // Real devices' boards are numbered from here, apart from the
@@ -172,18 +185,26 @@ private:
     using Lock = std::unique_lock<std::mutex>;
 
     static Board* plugged(Session& session, int32_t device);
-    // What NORVABOARD_SCENARIO names: a scenario, the demo, or a recording
-    // played as a board of its own, which it reads into the session. Sets
-    // the folder that paths in the scenario are relative to.
-    static Scenario loadScenario(Session& session, std::string& folder);
-    // Resolves the paths of the recordings played against the scenario's
-    // folder and reads each one once.
-    static void loadRecordings(Session& session, std::vector<Scenario::Command>& commands,
-                               const std::string& folder);
+    // What NORVABOARD_SCENARIO names, set up in the session: the boards of a
+    // scenario or the demo, found without parsing it whole, with the
+    // streams that the player and the checker read; or a recording played
+    // as a board of its own.
+    static void loadScenario(Session& session);
+    // A recording that the scenario plays, read at its first use; the path
+    // is relative to the scenario's folder.
+    static std::shared_ptr<const Recording> recording(Session& session, const std::string& path);
 
     void play(std::shared_ptr<Session> session);
     void notify(std::shared_ptr<Session> session);
+    // Reads the whole scenario, reports its first problems and their count,
+    // and loads the recordings it plays, while the player plays it.
+    static void check(std::shared_ptr<Session> session);
     void run(Session& session, const std::vector<Scenario::Command>& commands, double t);
+    void run(Session& session, ScenarioReader& reader, double t);
+    // A repeat's rounds, each given its progress.
+    void repeat(Session& session, const Scenario::Command& command, double t,
+                const std::function<void(double)>& round);
+    void execute(Session& session, const Scenario::Command& command, double t);
     // Sleeps until the deadline or until done() holds, sending injected
     // packets meanwhile. False when done() did not come true.
     bool waitFor(Session& session, std::optional<Clock::time_point> deadline,

@@ -1,5 +1,6 @@
 #include "inputdevice.h"
 
+#include <cmath>
 #include <cstdio>
 
 using namespace InputCode;
@@ -14,6 +15,17 @@ uint32_t key(uint16_t type, uint16_t code)
 constexpr int SlotsWithoutSlotAxis = 10;
 // What the driver's device record holds of a description, without its NUL.
 constexpr std::size_t MaxDescriptionLength = 514;
+
+// Millimetres to one decimal, without a trailing ".0"; in whole tenths, as
+// the host program's locale may write a decimal comma, which would split the tag.
+std::string millimetreText(double value)
+{
+    const long long tenths = std::llround(value * 10);
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0)
+        text += '.' + std::to_string(tenths % 10);
+    return text;
+}
 
 } // namespace
 
@@ -59,13 +71,33 @@ int InputDevice::slotCount() const
     return int(int64_t(slot->maximum) - slot->minimum + 1);
 }
 
+std::optional<InputDevice::Size> InputDevice::millimetres() const
+{
+    const bool touch =
+        touchProtocol() == TouchProtocol::Slots || touchProtocol() == TouchProtocol::Unslotted;
+    const Axis* x = axis(touch ? AbsMtPositionX : AbsX);
+    const Axis* y = axis(touch ? AbsMtPositionY : AbsY);
+    const auto length = [](const Axis* axis) {
+        const double range = axis ? double(axis->maximum) - axis->minimum : 0;
+        return axis && axis->resolution > 0 && range > 0 ? range / axis->resolution : 0.0;
+    };
+    const Size size{length(x), length(y)};
+    if (size.width <= 0 || size.height <= 0)
+        return std::nullopt;
+    return size;
+}
+
 std::string InputDevice::boardDescription() const
 {
     const int count = slotCount();
     char tags[64];
-    std::snprintf(tags, sizeof tags, "vid<%04x> pid<%04x> xp<%d> xt<%d> hid<", vendor, product,
+    std::snprintf(tags, sizeof tags, "vid<%04x> pid<%04x> xp<%d> xt<%d> ", vendor, product,
                   hasPen() ? 1 : 0, count > 0 ? count : SlotsWithoutSlotAxis);
     std::string description = tags;
+    if (const auto size = millimetres())
+        description +=
+            "mm<" + millimetreText(size->width) + ',' + millimetreText(size->height) + "> ";
+    description += "hid<";
     for (const char c : name) {
         if (c >= 0x20 && c < 0x7f && c != '<' && c != '>' &&
             description.size() < MaxDescriptionLength - 1)

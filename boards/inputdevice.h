@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -122,9 +123,20 @@ public:
     // 0 without slots.
     int slotCount() const;
 
+    struct Size
+    {
+        double width = 0;
+        double height = 0;
+    };
+    // The size in millimetres of what the board's positions span: the
+    // multi-touch position axes of a touch device, else ABS_X and ABS_Y, as
+    // the translator scales them. None where either lacks a resolution.
+    std::optional<Size> millimetres() const;
+
     // The board's description text: vid, pid, xp (1 with a pen), xt (the
-    // slots, or 10) and, last, hid with the name in printable ASCII without
-    // angle brackets, so that no tag can be found inside it.
+    // slots, or 10), mm (the size in millimetres, where known) and, last,
+    // hid with the name in printable ASCII without angle brackets, so that
+    // no tag can be found inside it.
     std::string boardDescription() const;
     // What tells this device from others whatever node it has: name, bus,
     // vendor, product, version and unique id. The same for two devices of

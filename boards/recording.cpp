@@ -1,5 +1,7 @@
 #include "recording.h"
 
+#include "textexcerpt.h"
+
 #include <charconv>
 #include <fstream>
 #include <iterator>
@@ -57,6 +59,12 @@ template <typename Number> std::optional<Number> number(std::string_view text, i
     if (text.empty() || error != std::errc() || ptr != end)
         return std::nullopt;
     return value;
+}
+
+// What a message quotes of the file, in quotes.
+std::string quoted(std::string_view text)
+{
+    return "'" + textExcerpt(text) + "'";
 }
 
 std::string hex(unsigned value)
@@ -158,7 +166,7 @@ void Reader::line(std::string_view text)
     if (text[0] == '#')
         return header(text.substr(1));
     if (text.size() < 2 || text[1] != ':')
-        return fail("not a line of a recording: '" + std::string(text.substr(0, 40)) + "'");
+        return fail("not a line of a recording: " + quoted(text));
     const char kind = text[0];
     const std::vector<std::string_view>& fields = words(text.substr(2), m_words);
     switch (kind) {
@@ -210,7 +218,7 @@ void Reader::identity(const std::vector<std::string_view>& fields)
     for (std::size_t i = 0; i < 4; ++i) {
         const auto value = number<uint16_t>(fields[i], 16);
         if (!value)
-            return fail("'" + std::string(fields[i]) + "' is not a 16-bit hex number");
+            return fail(quoted(fields[i]) + " is not a 16-bit hex number");
         values[i] = *value;
     }
     InputDevice& device = m_recording.device;
@@ -227,14 +235,14 @@ void Reader::bits(const std::vector<std::string_view>& fields, bool properties)
         return fail(properties ? "usage: P: <bytes in hex>" : "usage: B: <type> <bytes in hex>");
     const auto type = properties ? std::optional<uint8_t>(0) : number<uint8_t>(fields[0], 16);
     if (!type || *type > EvMax)
-        return fail("'" + std::string(fields[0]) + "' is not an event type");
+        return fail(quoted(fields[0]) + " is not an event type");
     const int mask = properties ? -1 : *type;
     const uint16_t limit = properties ? InputPropMax : *type == EvAbs ? AbsMax : KeyMax;
     std::size_t& offset = m_maskBytes[mask];
     for (std::size_t i = properties ? 0 : 1; i < fields.size(); ++i, ++offset) {
         const auto byte = number<uint8_t>(fields[i], 16);
         if (!byte)
-            return fail("'" + std::string(fields[i]) + "' is not a hex byte");
+            return fail(quoted(fields[i]) + " is not a hex byte");
         for (int bit = 0; bit < 8; ++bit) {
             const std::size_t code = offset * 8 + std::size_t(bit);
             if (!(*byte & (1 << bit)))
@@ -256,12 +264,12 @@ void Reader::axis(const std::vector<std::string_view>& fields)
         return fail("usage: A: <code in hex> <min> <max> <fuzz> <flat> [<resolution>]");
     const auto code = number<uint16_t>(fields[0], 16);
     if (!code || *code > AbsMax)
-        return fail("'" + std::string(fields[0]) + "' is not an axis");
+        return fail(quoted(fields[0]) + " is not an axis");
     int32_t values[5] = {};
     for (std::size_t i = 1; i < fields.size(); ++i) {
         const auto value = number<int32_t>(fields[i], 10);
         if (!value)
-            return fail("'" + std::string(fields[i]) + "' is not a whole number");
+            return fail(quoted(fields[i]) + " is not a whole number");
         values[i - 1] = *value;
     }
     if (values[0] > values[1])
@@ -285,16 +293,16 @@ void Reader::event(std::string_view text)
     const auto micro = number<int64_t>(fraction, 10);
     if (!seconds || *seconds < 0 || !micro || *micro < 0 || fraction.size() > MicrosecondDigits ||
         *seconds > INT64_MAX / MicrosecondsPerSecond - 1)
-        return fail("'" + std::string(fields[0]) + "' is not a time in seconds.microseconds");
+        return fail(quoted(fields[0]) + " is not a time in seconds.microseconds");
     const auto type = number<uint16_t>(fields[1], 16);
     const auto code = number<uint16_t>(fields[2], 16);
     const auto value = number<int32_t>(fields[3], 10);
     if (!type || *type > EvMax)
-        return fail("'" + std::string(fields[1]) + "' is not an event type");
+        return fail(quoted(fields[1]) + " is not an event type");
     if (!code || *code > KeyMax)
-        return fail("'" + std::string(fields[2]) + "' is not an event code");
+        return fail(quoted(fields[2]) + " is not an event code");
     if (!value)
-        return fail("'" + std::string(fields[3]) + "' is not a 32-bit whole number");
+        return fail(quoted(fields[3]) + " is not a 32-bit whole number");
     if (!m_described) {
         if (!m_reportedOrder)
             fail("an event before the device description (events are left out until there "
@@ -327,16 +335,23 @@ bool readFile(const std::string& path, std::string& text)
 
 bool Recording::isRecording(const std::string& text)
 {
-    if (startsWith(text, "# EVEMU"))
-        return true;
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        for (const char* prefix : {"N:", "I:", "B:", "A:", "E:"}) {
-            if (startsWith(line, prefix))
-                return true;
-        }
+    bool first = true;
+    for (std::string line; std::getline(lines, line); first = false) {
+        if (isRecordingLine(line, first))
+            return true;
     }
     return false;
+}
+
+bool Recording::isRecordingLine(std::string_view line, bool first)
+{
+    if (first && startsWith(line, "# EVEMU"))
+        return true;
+    // N:, I:, B:, A: or E:, looked for in every line of a scenario that may
+    // have millions.
+    return line.size() >= 2 && line[1] == ':' &&
+           std::string_view("NIBAE").find(line[0]) != std::string_view::npos;
 }
 
 Recording Recording::parse(const std::string& text, const std::string& file,

@@ -3,6 +3,7 @@
 #include "inputdevice.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A recording of a Linux input device in evemu's text format: the device's
@@ -33,6 +34,9 @@ public:
 
     // Whether a text is a recording rather than a scenario.
     static bool isRecording(const std::string& text);
+    // Whether this line of a text shows it to be a recording, so that a
+    // text can be told apart a line at a time.
+    static bool isRecordingLine(std::string_view line, bool first);
     // The description is read from descriptionText first, when there is one.
     static Recording parse(const std::string& text, const std::string& file,
                            const std::string& descriptionText = {},

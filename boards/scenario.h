@@ -6,7 +6,9 @@
 
 // What the simulated boards are and what they send over time, read from the
 // scenario text. Parsing is a pure function of the text: every malformed line
-// becomes a diagnostic and is left out, the rest is kept.
+// becomes a diagnostic and is left out, the rest is kept. ScenarioParser
+// reads the lines; the driver plays a scenario as it reads it
+// (ScenarioReader), so that a huge one need not be held whole.
 class Scenario
 {
 public:
@@ -93,10 +95,11 @@ public:
 
     struct Diagnostic
     {
+        std::string file;
         int line = 0;
         std::string message;
 
-        std::string text() const { return "scenario:" + std::to_string(line) + ": " + message; }
+        std::string text() const { return file + ":" + std::to_string(line) + ": " + message; }
     };
 
     static constexpr int Forever = -1;
@@ -106,7 +109,12 @@ public:
     static constexpr double MinSpeed = 0.01;
     static constexpr double MaxSpeed = 10000;
 
-    static Scenario parse(const std::string& text);
+    // More problems than this in one scenario are counted, not listed, when
+    // the driver reports them.
+    static constexpr std::size_t MaxDiagnostics = 20;
+
+    // The diagnostics name the file and come in the order of the lines.
+    static Scenario parse(const std::string& text, const std::string& file = "scenario");
     // The built-in demonstration: one board with a pen, two fingers and an eraser.
     static const char* demoText();
 

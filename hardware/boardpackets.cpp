@@ -1,5 +1,8 @@
 #include "boardpackets.h"
 
+#include <QList>
+#include <QtNumeric>
+
 #include <cstring>
 #include <limits>
 
@@ -22,6 +25,21 @@ void putWord(QByteArray& packet, int offset, qint32 value)
 {
     packet[offset] = char(value & 0xFF);
     packet[offset + 1] = char((value >> 8) & 0xFF);
+}
+
+// "<width>,<height>", both positive; none for anything else.
+std::optional<QSizeF> millimetresOf(const QByteArray& value)
+{
+    const QList<QByteArray> parts = value.split(',');
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool widthOk = false;
+    bool heightOk = false;
+    const QSizeF size(parts[0].toDouble(&widthOk), parts[1].toDouble(&heightOk));
+    if (!widthOk || !heightOk || !qIsFinite(size.width()) || !qIsFinite(size.height()) ||
+        size.width() <= 0 || size.height() <= 0)
+        return std::nullopt;
+    return size;
 }
 
 constexpr quint8 PrefixMarker = 0x41;
@@ -184,6 +202,9 @@ NorvaHardware::DeviceInfo parseDescription(const char* text, std::size_t capacit
     info.xp = tagValue(description, "xp").toInt(nullptr, 10);
     info.xt = tagValue(description, "xt").toInt(nullptr, 10);
     info.xl = tagValue(description, "xl").toInt(nullptr, 10);
+    // Where a malformed number reads as 0, a malformed size reads as none.
+    info.millimetres = millimetresOf(tagValue(description, "mm"));
+    info.description = QString::fromLatin1(description);
     return info;
 }
 

@@ -6,12 +6,14 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QSizeF>
 #include <QString>
 
 #include <array>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class NorvaWrapper;
 
@@ -75,6 +77,11 @@ public:
         qint32 xp = 0;
         qint32 xt = 0;
         qint32 xl = 0;
+        // The width and height in millimetres of what the board's positions
+        // span, where its description gives them.
+        std::optional<QSizeF> millimetres;
+        // The description as the driver gave it, up to its NUL.
+        QString description;
     };
 
     explicit NorvaHardware(QObject* parent = nullptr);

@@ -1,6 +1,7 @@
 // The board events tool as its users run it, against the simulated board:
 // the lines it prints, plug-and-play, the summary's rates, the recording
-// played back, Ctrl+C, the end after an idle time, and its command line.
+// played back, also when cut short, Ctrl+C, the end after an idle time,
+// failed writes, and its command line.
 
 #include "boardeventsrun.h"
 #include "boardpackets.h"
@@ -14,7 +15,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <limits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -101,8 +104,11 @@ private slots:
     void summaryRatesOfRecording();
     void idleEndsSession();
     void unusableDriver();
-    void roundTripKeepsOffsets();
+    void roundTripKeepsLines();
     void interruptCompletesRecordingAndDetaches();
+    void failedWriteEndsSession();
+    void durationCountsFromStart();
+    void outputGoesAway();
     void commandLine();
 };
 
@@ -169,39 +175,33 @@ void TestBoardEvents::everyKindOfPacket()
 
 void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
 {
-    // Each packet waits until the enumeration before it is over, and 100 ms
-    // more, which the recording keeps for its playback.
+    // Boards plugged in after the start, and one that stays while the other
+    // goes: each sends as soon as the host has registered for it again,
+    // which the recording waits for when played back.
     QTemporaryDir dir;
     const QString recording = dir.filePath("session.txt");
-    const QString ready[] = {dir.filePath("1"), dir.filePath("2"), dir.filePath("3")};
-    const QByteArray scenario = "board 1 hid<A> vid<1> pid<2> xp<1> xt<2>\n"
+    const QString ready = dir.filePath("ready");
+    // Board 1's size and a tag that the host does not know are shown and
+    // recorded as the driver gave them.
+    const QByteArray scenario = "board 1 unplugged vid<1> mm<464.8,255.6> ink<x> hid<A>\n"
                                 "board 2 unplugged hid<B> vid<3> pid<4> xp<2> xt<4> xl<1>\n" +
-                                waitFile(ready[0]) + "wait 100\npen 0 1 1 tip\nplug 2\n" +
-                                waitFile(ready[1]) + "wait 100\npen 0 2 2 tip\nunplug 1\n" +
-                                waitFile(ready[2]) + "wait 100\nuse 2\npen 0 3 3\n";
+                                waitFile(ready) +
+                                "plug 1\nwait callback 1\npen 0 1 1 tip\n"
+                                "plug 2\nwait callback 2\npen 0 2 2 tip\n"
+                                "unplug 1\nwait callback 2\nuse 2\npen 0 3 3\n";
+    const QString a = "device 1001 vid<1> mm<464.8,255.6> ink<x> hid<A>";
+    const QString b = "device 1002 hid<B> vid<3> pid<4> xp<2> xt<4> xl<1>";
     const QStringList expected = {
-        "board 0 device 1001 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0>",
-        "boards 1 of 1",
-        "1001 pen 0 1 1 tip",
-        "pnp",
-        "board 0 device 1001 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0>",
-        "board 1 device 1002 hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1>",
-        "boards 2 of 2",
+        "boards 0 of 0", "pnp", "board 0 " + a, "boards 1 of 1", "1001 pen 0 1 1 tip", "pnp",
+        "board 0 " + a, "board 1 " + b, "boards 2 of 2",
         // Which of the two sent it, the driver does not say.
-        "? pen 0 2 2 tip",
-        "pnp",
-        "board 0 device 1002 hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1>",
-        "boards 1 of 1",
-        "1002 pen 0 3 3",
-    };
+        "? pen 0 2 2 tip", "pnp", "board 0 " + b, "boards 1 of 1", "1002 pen 0 3 3"};
     {
         SimulatedBoard board(scenario);
         BoardEventsRun session({"--record", recording});
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(session.waitForEvents(QList<int>{2, 7, 11}.at(i)));
-            touch(ready[i]);
-        }
-        QVERIFY(session.waitForEvents(12));
+        QVERIFY(session.waitForEvents(1));
+        touch(ready);
+        QVERIFY(session.waitForEvents(expected.size()));
         QCOMPARE(session.interrupt(), 0);
         QCOMPARE(session.events(), expected);
         QCOMPARE(session.summary().filter(" packets "),
@@ -209,19 +209,19 @@ void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
                               "# board 1002 packets 1 pen 1 touch 0 eraser 0 status 0 ignored 0",
                               "# board ? packets 1 pen 1 touch 0 eraser 0 status 0 ignored 0"}));
     }
-    const QStringList commands =
-        readAll(recording).split('\n').filter(QRegularExpression("^[a-z]"));
-    QCOMPARE(commands.filter(QRegularExpression("^(board|plug|unplug|use|raw)")),
-             QStringList({"board 1 hid<A> vid<0001> pid<0002> xp<1> xt<2> xl<0> # device 1001",
-                          "raw 08 21 00 01 00 01 00 01",
-                          "board 2 unplugged hid<B> vid<0003> pid<0004> xp<2> xt<4> xl<1> # "
-                          "device 1002",
-                          "plug 2", "raw 08 21 00 02 00 02 00 01", "unplug 1", "use 2",
-                          "raw 08 21 00 03 00 03 00 00"}));
+    const QStringList commands = readAll(recording).split('\n').filter(
+        QRegularExpression("^(board|plug|unplug|use|raw|wait callback)"));
+    QCOMPARE(commands,
+             QStringList({"board 1 unplugged vid<1> mm<464.8,255.6> ink<x> hid<A> # "
+                          "device 1001",
+                          "plug 1", "wait callback 1", "raw 08 21 00 01 00 01 00 01",
+                          "board 2 unplugged hid<B> vid<3> pid<4> xp<2> xt<4> xl<1> # device 1002",
+                          "plug 2", "wait callback 2", "raw 08 21 00 02 00 02 00 01", "unplug 1",
+                          "wait callback 2", "use 2", "raw 08 21 00 03 00 03 00 00"}));
 
     SimulatedBoard replay(readAll(recording).toUtf8());
     BoardEventsRun session({});
-    QVERIFY(session.waitForEvents(12));
+    session.waitForEvents(expected.size());
     QCOMPARE(session.interrupt(), 0);
     QCOMPARE(session.events(), expected);
 }
@@ -324,39 +324,33 @@ void TestBoardEvents::unusableDriver()
         QVERIFY2(!missing.contains(name), name);
 }
 
-void TestBoardEvents::roundTripKeepsOffsets()
+void TestBoardEvents::roundTripKeepsLines()
 {
+    // Killed in the middle of the session: each packet reached the capture
+    // before its line was printed. How close to their offsets the packets
+    // are played back depends on the machine's load: bench/replay_offsets.sh
+    // measures it.
     QTemporaryDir dir;
-    const QString recording = dir.filePath("demo.txt");
+    const QString capture = dir.filePath("demo.txt");
     SimulatedBoard board("");
     qputenv("NORVABOARD_SCENARIO", "demo");
-    BoardEventsRun original({"--record", recording, "--duration", "2.5"});
-    QCOMPARE(original.finish(), 0);
-    const QStringList events = original.events();
-    const QList<double> times = original.times();
-    // The pen's circle, its lift and the first waves of the fingers.
-    QCOMPARE(events.filter(" pen ").size(), 121);
-    QVERIFY(!events.filter(" touch ").isEmpty());
-
-    // Offsets count from when the board was found: the recording starts
-    // there, after the time it takes to start a process. A loaded machine
-    // may now and then hold the program back by more than 5 ms, so a replay
-    // has five tries; one that drifts fails every one.
-    qputenv("NORVABOARD_SCENARIO", QFile::encodeName(recording));
-    double best = std::numeric_limits<double>::max();
-    for (int attempt = 1; attempt <= 5 && best > 5; ++attempt) {
-        BoardEventsRun replay({"--duration", "3"});
-        QCOMPARE(replay.finish(), 0);
-        QCOMPARE(replay.events(), events);
-        const QList<double> replayed = replay.times();
-        double worst = 0;
-        for (int i = 2; i < times.size(); ++i)
-            worst = qMax(worst, qAbs((replayed[i] - replayed[0]) - (times[i] - times[0])));
-        qInfo("replay %d: %lld packets, largest deviation from the offset %.2f ms", attempt,
-              qint64(times.size() - 2), worst);
-        best = qMin(best, worst);
+    QStringList events;
+    {
+        BoardEventsRun original({"--raw", "--record", capture});
+        // The pen's circle, its lift and the first wave of the fingers.
+        QVERIFY(original.waitUntil([&] { return !original.events().filter(" touch ").isEmpty(); }));
+        original.process.kill();
+        original.process.waitForFinished();
+        events = original.events();
     }
-    QVERIFY(best <= 5);
+    QCOMPARE(events.filter(" pen ").size(), 121);
+
+    const QString written = readAll(capture);
+    SimulatedBoard replay(written.left(written.lastIndexOf('\n') + 1).toUtf8());
+    BoardEventsRun session({"--raw"});
+    QVERIFY(session.waitForEvents(2 + written.count("\nraw ")));
+    QCOMPARE(session.interrupt(), 0);
+    QCOMPARE(session.events().mid(0, events.size()), events);
 }
 
 void TestBoardEvents::interruptCompletesRecordingAndDetaches()
@@ -387,25 +381,127 @@ void TestBoardEvents::interruptCompletesRecordingAndDetaches()
     QCOMPARE(tail.mid(3), QStringList({"norvaDetach()", "norvaDetach()"}));
 }
 
+void TestBoardEvents::failedWriteEndsSession()
+{
+    // A full disk from the first line, and the reader of a named pipe that
+    // goes away in the middle of the session: either ends it there, as
+    // Ctrl+C does, with the reason.
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe), 0600), 0);
+    // Not inherited: the program would hold the pipe open itself.
+    const int reader = ::open(QFile::encodeName(pipe), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+    for (const QString& target : {QStringLiteral("/dev/full"), pipe}) {
+        SimulatedBoard board("");
+        qputenv("NORVABOARD_SCENARIO", "demo");
+        BoardEventsRun session({"--record", target});
+        if (target == pipe) {
+            QVERIFY(session.waitForEvents(2 + 5));
+            ::close(reader);
+        }
+        QCOMPARE(session.finish(), 1);
+        const QString reason = target == pipe ? "Broken pipe" : "No space left on device";
+        QVERIFY2(session.errors().startsWith(
+                     QStringLiteral("boardevents: cannot write %1: %2").arg(target, reason)),
+                 qPrintable(session.errors()));
+        QCOMPARE(session.errors().count('\n'), 1);
+        QCOMPARE(board.calls().mid(board.calls().size() - 2),
+                 QStringList({"norvaDetach()", "norvaDetach()"}));
+    }
+}
+
+void TestBoardEvents::durationCountsFromStart()
+{
+    // The scenario comes through a named pipe: loading it takes as long as
+    // the test holds it back, here longer than the session may last. The
+    // session then ends as soon as the driver is attached, well before the
+    // packet that comes half a second after the board was registered.
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("scenario");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe), 0600), 0);
+    SimulatedBoard board("");
+    qputenv("NORVABOARD_SCENARIO", QFile::encodeName(pipe));
+    BoardEventsRun session({"--duration", "1"});
+    QTest::qWait(1200);
+    QFile scenario(pipe);
+    QVERIFY(scenario.open(QIODevice::WriteOnly));
+    scenario.write(OneBoard + "wait callback 1\nwait 500\npen 0 1 1 tip\n");
+    scenario.close();
+    QCOMPARE(session.finish(), 0);
+    QCOMPARE(session.events(),
+             QStringList({"board 0 device 1001 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> "
+                          "xl<1>",
+                          "boards 1 of 1"}));
+}
+
+void TestBoardEvents::outputGoesAway()
+{
+    // A reader that has read enough (a closed pipe) ends the session as
+    // Ctrl+C does; output that cannot be written is an error.
+    SimulatedBoard board("");
+    qputenv("NORVABOARD_SCENARIO", "demo");
+    BoardEventsRun head({"-c", "\"$0\" | head -n 3 >/dev/null; exit ${PIPESTATUS[0]}", BOARDEVENTS},
+                        "bash");
+    QCOMPARE(head.finish(), 0);
+    QCOMPARE(head.errors(), QString());
+    QCOMPARE(board.calls().last(), QStringLiteral("norvaDetach()"));
+
+    BoardEventsRun full({"-c", "exec \"$0\" >/dev/full", BOARDEVENTS}, "bash");
+    QCOMPARE(full.finish(), 1);
+    QVERIFY2(full.errors().startsWith("boardevents: cannot write to standard output: No space "
+                                      "left on device"),
+             qPrintable(full.errors()));
+}
+
 void TestBoardEvents::commandLine()
 {
     // No board at all: the simulated board without a scenario.
     qunsetenv("NORVABOARD_SCENARIO");
     qunsetenv("NORVABOARD_LOG");
+    const QString usage = "\nUsage: boardevents [--raw] [--record <file>] [--duration <seconds>] "
+                          "[--idle <seconds>]\n                   [--configure]\n"
+                          "       boardevents -h | --help | --version\n";
     BoardEventsRun help({"--help"});
     QCOMPARE(help.finish(), 0);
+    const QString helpText = help.lines().join('\n');
+    QVERIFY(helpText.startsWith("boardevents " VISUALVIEW_VERSION + usage));
     QVERIFY(help.lines().contains("  --record <file>       Also writes the session to <file> as a "
                                   "scenario for the"));
+    BoardEventsRun version({"--version"});
+    QCOMPARE(version.finish(), 0);
+    QCOMPARE(version.lines(), QStringList({"boardevents " VISUALVIEW_VERSION}));
 
+    QTemporaryDir dir;
+    SimulatedBoard board(OneBoard + "wait callback 1\npen 0 1 1 tip\n");
+    // The scenario under another name: a hard link is the same file.
+    const QString scenario = QFile::decodeName(qgetenv("NORVABOARD_SCENARIO"));
+    const QString alias = dir.filePath("alias.txt");
+    QCOMPARE(::link(QFile::encodeName(scenario), QFile::encodeName(alias)), 0);
+    // Those that would record do not last: the refusal is what is looked at.
     for (const QStringList& wrong :
          {QStringList{"--bogus"}, QStringList{"--duration", "-1"}, QStringList{"--duration"},
           QStringList{"extra"}, QStringList{"--idle", "soon"}, QStringList{"--idle", "3000000"},
-          QStringList{"--idle"}}) {
+          QStringList{"--idle"}, QStringList{"--record", "-", "--duration", "0"},
+          QStringList{"--record", alias, "--duration", "0"}}) {
         BoardEventsRun session(wrong);
         QCOMPARE(session.finish(), 2);
-        QVERIFY(session.errors().contains("\nUsage: boardevents [--raw] [--record <file>]"));
+        QVERIFY2(session.errors().contains(usage), qPrintable(session.errors()));
     }
+    QVERIFY(readAll(scenario).startsWith(OneBoard));
 
+    // 0 lists the boards, without a summary of a session that did not take place.
+    BoardEventsRun listing({"--duration", "0"});
+    QCOMPARE(listing.finish(), 0);
+    // The board's first packet may come before the count: it waits only for
+    // the board's callback, which enumeration registers first.
+    QCOMPARE(listing.events().filter(QRegularExpression("^board")),
+             QStringList({"board 0 device 1001 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> "
+                          "xl<1>",
+                          "boards 1 of 1"}));
+    QCOMPARE(listing.lines().filter(QRegularExpression("^# (summary|board )")), QStringList());
+
+    qunsetenv("NORVABOARD_SCENARIO");
     BoardEventsRun unwritable({"--record", "/nonexistent/session.txt"});
     QCOMPARE(unwritable.finish(), 1);
     QVERIFY(unwritable.errors().startsWith("boardevents: cannot write /nonexistent/session.txt: "));
@@ -413,7 +509,10 @@ void TestBoardEvents::commandLine()
     BoardEventsRun noBoard({"--duration", "0"});
     QCOMPARE(noBoard.finish(), 0);
     QCOMPARE(noBoard.events(), QStringList({"boards 0 of 0"}));
-    QVERIFY(noBoard.lines().contains("# no board: waiting for one to be plugged in"));
+    QCOMPARE(noBoard.lines().filter(QRegularExpression("^# ")),
+             QStringList({"# boardevents: ms since start, the board (device id, ? when not known) "
+                          "and what it sent",
+                          "# no board"}));
 
     // Alone in a folder, with nothing on the library path: no driver.
     QTemporaryDir alone;

@@ -91,6 +91,7 @@ private slots:
     void malformedLinesAreReportedAndTheRestKept();
     void deviceKindsAndDescriptions_data();
     void deviceKindsAndDescriptions();
+    void sizeFromThePositionAxes();
     void slotsKeepIdsAndSplitLongPackets();
     void slotsStartFromTheDeviceAtOpen();
     void unslottedContactsFollowTheNearest();
@@ -172,6 +173,13 @@ void TestBoardInput::malformedLinesAreReportedAndTheRestKept()
     QCOMPARE(flood.diagnostics.back().message, std::string("11 more problems not listed"));
     QCOMPARE(flood.diagnostics.back().line, 121);
 
+    // What a message quotes of a line is short, and escaped where it is not
+    // printable ASCII, so that a file of garbage sends nothing to the
+    // terminal but text.
+    const Recording garbage = read("\x1b[2J\x07\\" + std::string(100, 'z') + "\n");
+    QCOMPARE(garbage.diagnostics.at(0).message,
+             "not a line of a recording: '\\x1b[2J\\x07\\\\" + std::string(34, 'z') + "...'");
+
     const Recording missing = Recording::load("/nonexistent/recording.events");
     QCOMPARE(missing.diagnostics.size(), std::size_t(1));
     QCOMPARE(missing.diagnostics[0].text(),
@@ -184,17 +192,29 @@ void TestBoardInput::deviceKindsAndDescriptions_data()
     QTest::addColumn<int>("protocol");
     QTest::addColumn<bool>("direct");
     QTest::addColumn<QString>("description");
+    // The size in mm that the host reads from it; invalid for none.
+    QTest::addColumn<QSizeF>("millimetres");
     using P = InputDevice::TouchProtocol;
-    QTest::newRow("slots") << "touch-display-22in-10-fingers.events" << int(P::Slots) << true
-                           << "vid<056a> pid<005d> xp<0> xt<10> hid<Wacom DTH2242 Finger>";
-    QTest::newRow("five slots, a name beyond ASCII")
+    QTest::newRow("slots, 4648 x 2556 at 10/mm")
+        << "touch-display-22in-10-fingers.events" << int(P::Slots) << true
+        << "vid<056a> pid<005d> xp<0> xt<10> mm<464.8,255.6> hid<Wacom DTH2242 Finger>"
+        << QSizeF(464.8, 255.6);
+    QTest::newRow("five slots, 32767 at 55 and 98/mm, a name beyond ASCII")
         << "canvas-27in-touch-5-fingers.evemu" << int(P::Slots) << true
-        << "vid<2575> pid<0204> xp<0> xt<5> hid<Advanced Silicon S.A. CoolTouch System>";
-    QTest::newRow("type A from its .desc")
+        << "vid<2575> pid<0204> xp<0> xt<5> mm<595.8,334.4> hid<Advanced Silicon S.A. CoolTouch "
+           "System>"
+        << QSizeF(595.8, 334.4);
+    QTest::newRow("type A from its .desc, no resolutions")
         << "old-touchscreen-type-a-2-fingers.events" << int(P::Unslotted) << false
-        << "vid<1b96> pid<0001> xp<0> xt<10> hid<N-Trig MultiTouch>";
-    QTest::newRow("pen") << "pen-display-22in-pen-eraser-buttons.events" << int(P::None) << true
-                         << "vid<056a> pid<005b> xp<1> xt<10> hid<Wacom Cintiq 22HDT Pen>";
+        << "vid<1b96> pid<0001> xp<0> xt<10> hid<N-Trig MultiTouch>" << QSizeF();
+    QTest::newRow("pen, resolutions from the header")
+        << "pen-display-22in-pen-eraser-buttons.events" << int(P::None) << true
+        << "vid<056a> pid<005b> xp<1> xt<10> mm<479.2,271.3> hid<Wacom Cintiq 22HDT Pen>"
+        << QSizeF(479.2, 271.3);
+    QTest::newRow("pen, 59674 x 33566 at 100/mm rounded")
+        << "canvas-27in-pen.evemu" << int(P::None) << true
+        << "vid<056a> pid<4200> xp<1> xt<10> mm<596.7,335.7> hid<Wacom ISD-V4 Pen>"
+        << QSizeF(596.7, 335.7);
 }
 
 void TestBoardInput::deviceKindsAndDescriptions()
@@ -203,6 +223,7 @@ void TestBoardInput::deviceKindsAndDescriptions()
     QFETCH(int, protocol);
     QFETCH(bool, direct);
     QFETCH(QString, description);
+    QFETCH(QSizeF, millimetres);
     REQUIRE_RECORDINGS();
     const Recording r = Recording::load(recordingPath(file).toStdString());
     QVERIFY(r.diagnostics.empty());
@@ -215,6 +236,7 @@ void TestBoardInput::deviceKindsAndDescriptions()
         BoardPackets::parseDescription(r.device.boardDescription().c_str());
     QCOMPARE(info.vid, int(r.device.vendor));
     QCOMPARE(info.xp, r.device.hasPen() ? 1 : 0);
+    QCOMPARE(info.millimetres.value_or(QSizeF()), millimetres);
 
     // Angle brackets in a name cannot make a tag; keys alone make no board.
     InputDevice odd = r.device;
@@ -225,6 +247,23 @@ void TestBoardInput::deviceKindsAndDescriptions()
     InputDevice keyboard;
     keyboard.enable(InputCode::EvKey, InputCode::BtnTouch);
     QVERIFY(!keyboard.isBoard());
+}
+
+void TestBoardInput::sizeFromThePositionAxes()
+{
+    // Touch positions come from the multi-touch axes, so ABS_X and ABS_Y
+    // say nothing of a touch board's size; each axis needs its resolution.
+    Recording touch = read(SlotsDevice);
+    touch.device.axes[InputCode::AbsX].resolution = 1;
+    touch.device.axes[InputCode::AbsY].resolution = 1;
+    QCOMPARE(touch.device.boardDescription(),
+             std::string("vid<1234> pid<5678> xp<0> xt<2> hid<Slots>"));
+    touch.device.axes[InputCode::AbsMtPositionX].resolution = 4;
+    touch.device.axes[InputCode::AbsMtPositionY].resolution = 3;
+    QCOMPARE(touch.device.boardDescription(),
+             std::string("vid<1234> pid<5678> xp<0> xt<2> mm<250,333.3> hid<Slots>"));
+    touch.device.axes[InputCode::AbsMtPositionY].resolution = 0;
+    QVERIFY(!touch.device.millimetres());
 }
 
 void TestBoardInput::slotsKeepIdsAndSplitLongPackets()

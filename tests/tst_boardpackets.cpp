@@ -51,6 +51,8 @@ private slots:
     void touchStatusDecoding();
     void deviceDescription_data();
     void deviceDescription();
+    void descriptionSize_data();
+    void descriptionSize();
     void descriptionIsBoundedWithoutNul();
     void deviceRecordFields();
     void oversizedLengthGivesNoPacket();
@@ -230,6 +232,32 @@ void TestBoardPackets::deviceDescription()
     QTEST(int(info.xl), "xl");
 }
 
+void TestBoardPackets::descriptionSize_data()
+{
+    // An invalid size stands for none.
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QSizeF>("millimetres");
+    QTest::newRow("tenths") << QByteArray("vid<056a> mm<464.8,255.6> hid<A>")
+                            << QSizeF(464.8, 255.6);
+    QTest::newRow("absent") << QByteArray("vid<056a> xt<10> hid<A>") << QSizeF();
+    QTest::newRow("one number") << QByteArray("mm<300> hid<A>") << QSizeF();
+    QTest::newRow("decimal comma") << QByteArray("mm<464,8,255,6>") << QSizeF();
+    QTest::newRow("zero") << QByteArray("mm<0,169>") << QSizeF();
+    QTest::newRow("infinite") << QByteArray("mm<inf,169>") << QSizeF();
+}
+
+void TestBoardPackets::descriptionSize()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QSizeF, millimetres);
+    const NorvaHardware::DeviceInfo info = parseDescription(text.constData(), text.size() + 1);
+    QCOMPARE(info.millimetres.has_value(), millimetres.isValid());
+    if (millimetres.isValid())
+        QCOMPARE(*info.millimetres, millimetres);
+    // Whatever its tags, the text itself is kept as it was.
+    QCOMPARE(info.description, QString::fromLatin1(text));
+}
+
 void TestBoardPackets::descriptionIsBoundedWithoutNul()
 {
     // A description that fills its 515 bytes without a NUL: the tag whose
@@ -241,10 +269,13 @@ void TestBoardPackets::descriptionIsBoundedWithoutNul()
     const NorvaHardware::DeviceInfo info = parseDescription(record.constData());
     QCOMPARE(info.xp, 12);
     QCOMPARE(info.xt, 0);
+    QCOMPARE(info.description, QString::fromLatin1(record.left(int(DescriptionCapacity))));
 
     // Bytes after the NUL are not part of the description.
     const QByteArray withNul("xp<1>\0xt<2>", 11);
     QCOMPARE(parseDescription(withNul.constData(), withNul.size()).xt, 0);
+    QCOMPARE(parseDescription(withNul.constData(), withNul.size()).description,
+             QStringLiteral("xp<1>"));
 }
 
 void TestBoardPackets::deviceRecordFields()

@@ -236,8 +236,9 @@ void tst_LiveDevices::autoTakesDirectDevicesOnly()
         [&] { return !run.events().filter(QRegularExpression("^boards ")).isEmpty(); }));
     const QStringList found = boards(run);
     QCOMPARE(found.size(), 2);
-    QVERIFY(deviceOf(found, "hid<Advanced Silicon") >= 0);
-    QVERIFY(deviceOf(found, "hid<Wacom Cintiq 12WX>") >= 0);
+    // Each with its size, from the resolutions that the device gives.
+    QVERIFY(deviceOf(found, "mm<595.8,334.4> hid<Advanced Silicon") >= 0);
+    QVERIFY(deviceOf(found, "mm<265.1,167.2> hid<Wacom Cintiq 12WX>") >= 0);
     QCOMPARE(run.interrupt(), 0);
 }
 

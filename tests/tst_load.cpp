@@ -388,7 +388,10 @@ void TestLoad::floodWithPlugAndPlay()
         QCOMPARE(entry.second.state, 0);
     QVERIFY(view->markers.empty());
     QVERIFY(view->items.empty());
-    QCOMPARE(printed.text().count("PnP event.\n"), Phases);
+    // The driver's side counts a notification as the hardware object emits
+    // it; the adapter prints it once the input queue has handed it on in the
+    // GUI thread, which for the last one may not have happened yet.
+    QTRY_COMPARE(printed.text().count("PnP event.\n"), Phases);
 
     // The strokes stay until they are cleared: their memory is left out.
     qint64 strokeKb = qint64(view->finishedStrokes.capacity() * sizeof(StrokesView::Stroke));

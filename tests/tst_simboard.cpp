@@ -6,10 +6,12 @@
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -140,6 +142,8 @@ struct Host
     QList<int> counts;
     QList<std::thread::id> pnpThreads;
     int enumerated = 0;
+    // How long a notification takes before the host starts to enumerate.
+    int pnpDelayMs = 0;
 
     // The bookkeeping comes before the registrations, which may set the
     // scenario going and with it the next notification.
@@ -172,6 +176,7 @@ struct Host
     static void NORVA_CALLBACK pnp(void* context)
     {
         auto* host = static_cast<Host*>(context);
+        std::this_thread::sleep_for(std::chrono::milliseconds(host->pnpDelayMs));
         QList<int32_t> devices;
         {
             std::lock_guard<std::mutex> lock(host->mutex);
@@ -212,6 +217,44 @@ QByteArray hexPacket(const Scenario::Command& command, double t = 0)
     return QByteArray(reinterpret_cast<const char*>(packet.data()), int(packet.size())).toHex();
 }
 
+// A pen packet with the tip down, as the board sends it, in hex.
+QByteArray penPacket(int x, int y, bool prefixed = false)
+{
+    QByteArray packet("\x08\x21\x00", 3);
+    for (const int value : {x, y})
+        packet += char(value & 0xFF) + QByteArray(1, char(value >> 8));
+    packet += '\x01';
+    return (prefixed ? QByteArray("\x0b\x41\x00", 3) + packet : packet).toHex();
+}
+
+// Standard error sent to a file while this lives, so that what the
+// library's threads print can be read at any time.
+class StandardErrorFile
+{
+public:
+    explicit StandardErrorFile(const QString& path) : m_file(path)
+    {
+        m_file.open(QIODevice::WriteOnly);
+        std::fflush(stderr);
+        dup2(m_file.handle(), 2);
+    }
+    ~StandardErrorFile()
+    {
+        std::fflush(stderr);
+        dup2(m_saved, 2);
+        close(m_saved);
+    }
+    QByteArray text() const
+    {
+        QFile file(m_file.fileName());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    const int m_saved = dup(2);
+    QFile m_file;
+};
+
 } // namespace
 
 class TestSimBoard : public QObject
@@ -238,12 +281,18 @@ private slots:
     void detachAndUnloadStopDelivery();
     void repeatedAttachKeepsScenario();
     void notifiesPlugAndPlayFromItsOwnThread();
+    void waitingForACallbackWaitsForNotifications();
     void injectsAndReadsSynchronously();
     void logsEveryCall();
     void playsRecordingsAndReportsDevices();
+    void playsRepeatsAsWritten_data();
+    void playsRepeatsAsWritten();
+    void reportsAGarbageScenarioBriefly();
+    void playsALargeScenarioWhileReadingIt();
+    void playsAScenarioFromAPipe();
 
 private:
-    void useScenario(const QByteArray& text);
+    QString useScenario(const QByteArray& text);
 
     QTemporaryDir m_dir;
 };
@@ -260,14 +309,15 @@ void TestSimBoard::cleanup()
     init();
 }
 
-void TestSimBoard::useScenario(const QByteArray& text)
+QString TestSimBoard::useScenario(const QByteArray& text)
 {
     static int number = 0;
     QFile file(m_dir.filePath(QStringLiteral("scenario-%1.txt").arg(++number)));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        qFatal("cannot write %s", qPrintable(file.fileName()));
     file.close();
     qputenv("NORVABOARD_SCENARIO", QFile::encodeName(file.fileName()));
+    return file.fileName();
 }
 
 void TestSimBoard::parsesEveryCommand()
@@ -410,7 +460,7 @@ repeat
 board 3 hid<C>
 play
 play rec.events 0
-)");
+)" + std::string("\x1b[2J\\" + std::string(50, 'z') + "\n"));
     const std::vector<std::pair<int, std::string>> expected{
         {1, "no board declared yet"},
         {2, "board 0 is out of range 1..999"},
@@ -436,6 +486,8 @@ play rec.events 0
         {23, "a board cannot be declared inside a repeat"},
         {24, "usage: play <recording> [<speed>]"},
         {25, "speed '0' is not a number from 0.01 to 10000"},
+        // Quoted in part, escaped: nothing but text reaches the terminal.
+        {26, "unknown command '\\x1b[2J\\\\" + std::string(35, 'z') + "...'"},
     };
     QCOMPARE(scenario.diagnostics.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -758,6 +810,26 @@ raw 0c                  # gone
     driver.norvaDetach();
 }
 
+void TestSimBoard::waitingForACallbackWaitsForNotifications()
+{
+    // Board 1 stays, but a host that enumerates anew registers for it again:
+    // its packet waits until the host has done so, not only registered once.
+    useScenario("board 1 hid<ONE>\nboard 2 unplugged hid<TWO>\n"
+                "wait callback 1\nplug 2\nwait callback 1\nraw 01\n");
+    // Unloaded before the host goes, whatever the outcome: the driver waits
+    // for the notification under way.
+    Host host;
+    Driver driver;
+    host.driver = &driver;
+    host.pnpDelayMs = 300;
+    driver.norvaAttach();
+    driver.norvaSetPnpCallback(&Host::pnp, &host);
+    host.enumerate();
+    QTRY_COMPARE(host.packets.count(), 1);
+    QCOMPARE(host.enumerations(), 2);
+    driver.norvaDetach();
+}
+
 void TestSimBoard::injectsAndReadsSynchronously()
 {
     useScenario("board 1 hid<ONE>\nwait callback 1\npen 0 1 2 tip\n");
@@ -907,6 +979,143 @@ void TestSimBoard::playsRecordingsAndReportsDevices()
     QCOMPARE(
         lines.filter("norvaboardex: " + recording.fileName() + ": not an input device (").size(),
         1);
+}
+
+void TestSimBoard::playsRepeatsAsWritten_data()
+{
+    QTest::addColumn<int>("padding");
+    // A body whose text is this long is read again from the file for every
+    // round instead of being held.
+    QTest::newRow("held") << 0;
+    QTest::newRow("read again") << (2 << 20);
+}
+
+void TestSimBoard::playsRepeatsAsWritten()
+{
+    // "use" and "prefix" hold for the lines after them in the text, so
+    // every round starts as the first did; values follow the innermost
+    // counted repeat; a repeat of 0 rounds sends nothing.
+    QFETCH(int, padding);
+    QByteArray text = "board 1 hid<ONE>\nboard 2 hid<TWO>\nwait callback 1\n"
+                      "repeat 3\n"
+                      "  pen 0 0..200 5 tip\n"
+                      "  repeat 0\n    raw 02\n  end\n"
+                      "  repeat 2\n    raw 03\n  end\n"
+                      "  use 2\n"
+                      "  prefix on\n";
+    text += "  raw ff  # " + QByteArray(padding, 'x') + "\n";
+    text += "end\nuse 1\npen 0 7 8 tip\n";
+    useScenario(text);
+    Driver driver;
+    Recorder recorder;
+    driver.norvaAttach();
+    driver.norvaSetCallback(1001, &recordPacket, &recorder);
+    QTRY_COMPARE(recorder.count(), 10);
+    driver.norvaDetach();
+    QCOMPARE(recorder.bytes(),
+             (QList<QByteArray>{penPacket(0, 5), "03", "03", penPacket(100, 5), "03", "03",
+                                penPacket(200, 5), "03", "03", penPacket(7, 8, true)}));
+}
+
+void TestSimBoard::reportsAGarbageScenarioBriefly()
+{
+    // Lines of random bytes, each starting with an escape (never a command),
+    // the first of them 5 MB long, and among them pen lines that still play.
+    QByteArray text = "board 1 hid<GARBAGE>\nwait callback 1\n";
+    text += '\x1b' + QByteArray(5 << 20, 'x') + '\n';
+    QRandomGenerator random(20261209);
+    const int garbageLines = 300;
+    QList<QByteArray> pens;
+    for (int i = 0; i < garbageLines; ++i) {
+        QByteArray line(1 + random.bounded(120), '\x1b');
+        for (int j = 1; j < line.size(); ++j) {
+            do
+                line[j] = char(random.bounded(256));
+            while (line[j] == '\n');
+        }
+        text += line + '\n';
+        if (i % 60 == 0) {
+            text += "pen 0 " + QByteArray::number(100 + i) + " 200 tip\n";
+            pens << penPacket(100 + i, 200);
+        }
+    }
+    const QString path = useScenario(text);
+    StandardErrorFile errors(m_dir.filePath("garbage-stderr.txt"));
+    Driver driver;
+    Recorder recorder;
+    driver.norvaAttach();
+    driver.norvaSetCallback(1001, &recordPacket, &recorder);
+    QTRY_VERIFY(errors.text().contains("more problems not listed"));
+    QTRY_COMPARE(recorder.count(), pens.size());
+    driver.norvaDetach();
+
+    QCOMPARE(recorder.bytes(), pens);
+    const QByteArray printed = errors.text();
+    const QList<QByteArray> lines = printed.split('\n').mid(0, printed.count('\n'));
+    QCOMPARE(lines.size(), int(Scenario::MaxDiagnostics) + 1);
+    for (const QByteArray& line : lines) {
+        QVERIFY2(line.startsWith(QFile::encodeName(path) + ':'), line.constData());
+        QVERIFY2(line.size() < 300, line.left(300).constData());
+        QVERIFY2(
+            std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7f; }),
+            line.toHex().constData());
+    }
+    // The 5 MB line is quoted in part, escapes and all.
+    QVERIFY(lines.first().contains("unknown command '\\x1bxxx"));
+    QVERIFY(lines.first().endsWith("...'"));
+    QVERIFY(lines.last().endsWith(
+        ": " + QByteArray::number(garbageLines + 1 - int(Scenario::MaxDiagnostics)) +
+        " more problems not listed"));
+}
+
+void TestSimBoard::playsALargeScenarioWhileReadingIt()
+{
+    // Some 4 MB: a packet a millisecond for minutes, a malformed last line
+    // and a board declared at the end.
+    QByteArray text = "board 1 hid<LARGE>\nwait callback 1\n";
+    for (int i = 0; i < 200000; ++i)
+        text += "raw 0a 0b 0c\nwait 1\n";
+    text += "malformed\nboard 2 hid<LAST>\n";
+    useScenario(text);
+    StandardErrorFile errors(m_dir.filePath("large-stderr.txt"));
+    Driver driver;
+    Recorder recorder;
+    driver.norvaAttach();
+    // The attach returned before the file was parsed through, yet with
+    // every board.
+    QVERIFY(!errors.text().contains("malformed"));
+    QCOMPARE(driver.norvaGetDeviceCount(), 2);
+    driver.norvaSetCallback(1001, &recordPacket, &recorder);
+    QTRY_VERIFY(recorder.count() >= 3);
+    // A detach while the file is still being read ends it all.
+    driver.norvaDetach();
+    recorder.closed = true;
+    QCOMPARE(driver.norvaGetDeviceCount(), 0);
+    QTest::qWait(30);
+    QCOMPARE(recorder.late.load(), 0);
+    QVERIFY(recorder.bytes().count("0a0b0c") == recorder.count());
+}
+
+void TestSimBoard::playsAScenarioFromAPipe()
+{
+    // NORVABOARD_SCENARIO=<(...) names a pipe, which can be read only once.
+    const QByteArray path = QFile::encodeName(m_dir.filePath("pipe"));
+    QCOMPARE(mkfifo(path.constData(), 0600), 0);
+    std::thread writer([&path] {
+        QFile pipe(QFile::decodeName(path));
+        if (pipe.open(QIODevice::WriteOnly))
+            pipe.write("board 1 hid<PIPE>\nwait callback 1\nraw 01\nrepeat 2\n raw 02\nend\n");
+    });
+    qputenv("NORVABOARD_SCENARIO", path);
+    Driver driver;
+    Recorder recorder;
+    driver.norvaAttach();
+    writer.join();
+    QCOMPARE(driver.norvaGetDeviceCount(), 1);
+    driver.norvaSetCallback(1001, &recordPacket, &recorder);
+    QTRY_COMPARE(recorder.count(), 3);
+    driver.norvaDetach();
+    QCOMPARE(recorder.bytes(), (QList<QByteArray>{"01", "02", "02"}));
 }
 
 QTEST_GUILESS_MAIN(TestSimBoard)

@@ -17,7 +17,7 @@ namespace {
 bool operator==(const NorvaHardware::DeviceInfo& a, const NorvaHardware::DeviceInfo& b)
 {
     return a.hid == b.hid && a.vid == b.vid && a.pid == b.pid && a.xp == b.xp && a.xt == b.xt &&
-           a.xl == b.xl;
+           a.xl == b.xl && a.millimetres == b.millimetres && a.description == b.description;
 }
 
 } // namespace

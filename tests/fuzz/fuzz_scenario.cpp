@@ -2,10 +2,12 @@
 // yields builds its packet at the start, middle and end of its repeat; what a
 // pen, touch or eraser command sends must decode, through the system's own
 // board packet decoders, to the values the command gives for that moment.
+// Every diagnostic is a short line of printable ASCII.
 #include "boardpackets.h"
 #include "fuzzcheck.h"
 #include "scenario.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -99,8 +101,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(board.number >= 1 && board.number <= 999 &&
                   board.description.size() <= Scenario::MaxDescriptionLength,
               "board out of range");
-    for (const Scenario::Diagnostic& d : scenario.diagnostics)
+    for (const Scenario::Diagnostic& d : scenario.diagnostics) {
         check(d.line >= 1 && !d.message.empty(), "diagnostic without a line or a message");
+        // Whatever the text, what reaches the terminal is a short line of
+        // printable ASCII.
+        check(d.message.size() <= 400 && std::all_of(d.message.begin(), d.message.end(),
+                                                     [](char c) { return c >= 0x20 && c < 0x7f; }),
+              "a diagnostic that is long or not printable");
+    }
     checkCommands(scenario.commands, 0);
     return 0;
 }
