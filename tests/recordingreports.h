@@ -48,16 +48,11 @@ inline std::vector<ContactReport> recordedReports(const Recording& recording)
     return reports;
 }
 
-// The device's size from the range and resolution of its position axes;
-// none where it gives no resolution.
+// The size that the recording's description gives the board, if any.
 inline std::optional<BoardMeasurement::BoardSize> recordedBoardSize(const InputDevice& device)
 {
-    const bool touch = device.touchProtocol() == InputDevice::TouchProtocol::Slots ||
-                       device.touchProtocol() == InputDevice::TouchProtocol::Unslotted;
-    const InputDevice::Axis* x = device.axis(touch ? InputCode::AbsMtPositionX : InputCode::AbsX);
-    const InputDevice::Axis* y = device.axis(touch ? InputCode::AbsMtPositionY : InputCode::AbsY);
-    if (!x || !y || x->resolution <= 0 || y->resolution <= 0)
+    const std::optional<InputDevice::Size> mm = device.millimetres();
+    if (!mm)
         return std::nullopt;
-    return BoardMeasurement::BoardSize{double(x->maximum - x->minimum) / x->resolution,
-                                       double(y->maximum - y->minimum) / y->resolution};
+    return BoardMeasurement::BoardSize{mm->width, mm->height};
 }
