@@ -17,6 +17,9 @@ double square(double value)
 BoardMeasurement::BoardMeasurement(std::optional<BoardSize> size, const MeasureLimits& limits)
     : m_size(size), m_limits(limits)
 {
+    // A size of nothing would put every figure in millimetres at infinity.
+    if (m_size && !(m_size->width > 0 && m_size->height > 0))
+        m_size.reset();
     if (m_size) {
         m_mmX = m_size->width / ContactReport::BoardUnits;
         m_mmY = m_size->height / ContactReport::BoardUnits;

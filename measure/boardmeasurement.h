@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Every figure of one board that the board events tool prints and the
@@ -18,7 +19,8 @@
 // One object per board; reports of boards that cannot be told apart may go
 // to one object, which then measures them as one board.
 //
-// Given the board's size in millimetres, a board unit is width / BoardUnits
+// Given the board's size in millimetres (both above 0, else it counts as
+// not given), a board unit is width / BoardUnits
 // mm across and height / BoardUnits mm down. Without it every figure in
 // millimetres is absent, and so are those that need a distance to decide
 // (still runs, straight strokes, jumps, taps); rates, counts and coverage
@@ -41,9 +43,10 @@
 // time, but what boards put in a lift differs (the last position, the pen
 // already hovering, nothing), so its position counts for no figure.
 //
-// Cost: adding a report takes constant time, amortised, and allocates only
-// when a contact needs more room than any before it (a contact's reports
-// are kept until it lifts, in buffers used again by later contacts). What a
+// Cost: adding a report takes constant time, amortised, and in the common
+// case allocates nothing: a contact's reports are kept until it lifts, in
+// buffers used again by later contacts, and what lasts (the strokes, and
+// ReportRates' intervals, 8 bytes a report) grows by doubling. What a
 // contact's whole path decides (straightness, jumps, taps) is computed once,
 // when it lifts. Every read below is cheap enough for a display to call at
 // each frame: none goes over the reports again.
@@ -127,6 +130,7 @@ public:
         // passes. jitterRms is the largest RMS of a still run.
         Limited jitter;
         std::optional<double> jitterRms;
+        // Contacts with a still run.
         std::size_t stillContacts = 0;
         // The largest straightness of a straight stroke; at most the limit
         // passes.
@@ -167,7 +171,8 @@ public:
         std::optional<double> rate;
         // Along its path, mm.
         std::optional<double> length;
-        // Of its still runs (StillJitter); absent when never still.
+        // The largest of its still runs' (StillJitter); absent when never
+        // still.
         std::optional<double> jitter;
         std::optional<double> jitterRms;
         // Absent when not a straight stroke (StrokeLine).
@@ -241,8 +246,9 @@ public:
     // In the order they ended.
     const std::vector<Stroke>& strokes() const { return m_strokes; }
     const std::vector<Tap>& taps() const { return m_taps; }
-    // The intervals' statistics per kind: ReportRates::figures() sorts them
-    // all, so a report calls it rather than a display at every frame.
+    // The intervals' statistics per kind: ReportRates::figures() goes over
+    // every interval of the session, so a report calls it, not a display at
+    // every frame.
     const ReportRates& rates() const { return m_rates; }
 
 private:
