@@ -45,8 +45,9 @@
 //
 // Cost: adding a report takes constant time, amortised, and in the common
 // case allocates nothing: a contact's reports are kept until it lifts, in
-// buffers used again by later contacts, and what lasts (the strokes, and
-// ReportRates' intervals, 8 bytes a report) grows by doubling. What a
+// buffers used again by later contacts, what lasts per contact (the
+// strokes) grows by doubling, and ReportRates counts the intervals in a
+// histogram of bounded size (IntervalHistogram). What a
 // contact's whole path decides (straightness, jumps, taps) is computed once,
 // when it lifts. Every read below is cheap enough for a display to call at
 // each frame: none goes over the reports again.
@@ -247,8 +248,8 @@ public:
     const std::vector<Stroke>& strokes() const { return m_strokes; }
     const std::vector<Tap>& taps() const { return m_taps; }
     // The intervals' statistics per kind: ReportRates::figures() goes over
-    // every interval of the session, so a report calls it, not a display at
-    // every frame.
+    // the histogram of every interval of the session, tens of thousands of
+    // counts, so a report calls it, not a display at every frame.
     const ReportRates& rates() const { return m_rates; }
 
 private:

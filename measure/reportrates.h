@@ -2,6 +2,7 @@
 
 #include "contactreport.h"
 #include "distribution.h"
+#include "intervalhistogram.h"
 
 #include <array>
 #include <cstddef>
@@ -30,7 +31,9 @@ public:
         std::optional<double> rate;
         // The intervals of all the kind's contacts, in milliseconds: their
         // count, median, 99th percentile (nearest rank) and the longest,
-        // which a stall or dropout shows as a percentile does not.
+        // which a stall or dropout shows as a percentile does not. The
+        // percentiles are true to IntervalHistogram's resolution (the
+        // nearest microsecond up to 65.536 ms), the longest exactly.
         std::size_t intervals = 0;
         std::optional<double> median;
         std::optional<double> p99;
@@ -68,7 +71,9 @@ private:
     struct Kind
     {
         std::map<int, Contact> down;
-        Distribution intervals;
+        // Counted, not kept: a session that runs for hours would otherwise
+        // keep 8 bytes a report.
+        IntervalHistogram intervals;
         // Of the contacts lifted so far.
         Distribution rates;
     };

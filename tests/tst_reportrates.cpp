@@ -1,10 +1,13 @@
 // The report rates of the measuring core, fed reports with given times: a
 // known rate with one gap, two contacts of one frame sent apart, a scan that
-// the device splits into two reports, and contacts of different rates.
+// the device splits into two reports, and contacts of different rates; the
+// intervals' histogram against every interval kept.
 
 #include "reportrates.h"
 
 #include <QTest>
+
+#include <random>
 
 namespace {
 
@@ -26,6 +29,8 @@ private slots:
     void frameSentInTwoReports();
     void splitScan();
     void boardRateIsTheMedianOfContacts();
+    void histogramKeepsOrderStatistics_data();
+    void histogramKeepsOrderStatistics();
 };
 
 void TestReportRates::knownRateWithOneGap()
@@ -114,6 +119,46 @@ void TestReportRates::boardRateIsTheMedianOfContacts()
     QCOMPARE(eraser.intervals, std::size_t(500 + 100 + 100));
     QCOMPARE(eraser.median.value_or(-1), 2.0);
     QCOMPARE(eraser.p99.value_or(-1), 10.0);
+}
+
+void TestReportRates::histogramKeepsOrderStatistics_data()
+{
+    QTest::addColumn<double>("typical");
+    QTest::addColumn<double>("spread");
+    QTest::newRow("a fast board, times in nanoseconds") << 2.5 << 0.3;
+    QTest::newRow("a 60 Hz board with stalls") << 16.7 << 4.0;
+    QTest::newRow("beyond the microsecond bins") << 90.0 << 20.0;
+}
+
+void TestReportRates::histogramKeepsOrderStatistics()
+{
+    // Intervals of a live session, scattered and with rare long gaps,
+    // counted against all of them kept.
+    QFETCH(double, typical);
+    QFETCH(double, spread);
+    std::mt19937 random(7);
+    std::normal_distribution<double> scatter(typical, spread);
+    std::uniform_real_distribution<double> chance(0, 1);
+    IntervalHistogram counted;
+    Distribution kept;
+    for (int k = 0; k < 20000; ++k) {
+        const double ms = chance(random) < 0.02 ? typical * 20 * chance(random) : scatter(random);
+        const double rounded = std::round(ms * 1e6) / 1e6;
+        counted.add(rounded);
+        kept.add(rounded);
+    }
+    QCOMPARE(counted.count(), kept.count());
+    QCOMPARE(counted.largest(), kept.largest());
+    for (const double p : {0.0, 0.01, 0.5, 0.9, 0.99, 0.999}) {
+        const double exact = kept.percentile(p);
+        const double tolerance =
+            exact < IntervalHistogram::LinearMs ? 0.0005 + 1e-9 : exact * 0.0005;
+        QVERIFY2(std::abs(counted.percentile(p) - exact) <= tolerance,
+                 qPrintable(QString("percentile %1: %2 ms counted, %3 ms exact")
+                                .arg(p)
+                                .arg(counted.percentile(p), 0, 'f', 6)
+                                .arg(exact, 0, 'f', 6)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestReportRates)
