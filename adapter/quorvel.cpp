@@ -125,9 +125,11 @@ QPoint Quorvel::Controls::globalPoint(const QRect& screen) const
                   screen.y() + int(screen.height() * pos.y()));
 }
 
-Quorvel::Quorvel(QObject* parent)
+Quorvel::Quorvel(QObject* parent, const BoardMeter::Settings& measuring)
     : QObject(parent), hardware(new NorvaHardware(this)),
-      configurator(new BoardConfigurator(hardware, this))
+      configurator(new BoardConfigurator(hardware, this)),
+      // Before the attach, so that it learns the boards of its enumeration.
+      boardMeter(new BoardMeter(hardware, measuring, this))
 {
     // The hardware object's signals come through a queue that keeps their
     // order and hands them on in the GUI thread, in slices of bounded time.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardmeter.h"
 #include "norvahardware.h"
 #include "positionfilter.h"
 
@@ -71,8 +72,12 @@ public:
     static constexpr qint32 TouchIdBase = 256;
     static constexpr qint32 EraseIdBase = 512;
 
-    // Attaches to the driver, enumerates and configures the boards.
-    explicit Quorvel(QObject* parent = nullptr);
+    // Every contact that the boards send, measured; owned by the adapter.
+    BoardMeter* meter() const { return boardMeter; }
+
+    // Attaches to the driver, enumerates and configures the boards; the
+    // boards are measured from their first packet with these settings.
+    explicit Quorvel(QObject* parent = nullptr, const BoardMeter::Settings& measuring = {});
     // Restores the boards' routing and detaches from the driver.
     ~Quorvel() override;
 
@@ -109,6 +114,7 @@ private:
 
     NorvaHardware* hardware = nullptr;
     BoardConfigurator* configurator = nullptr;
+    BoardMeter* boardMeter = nullptr;
     std::vector<Controls> heldTouches;
     std::vector<Controls> heldErasers;
     std::map<int, bool> passThrough;
