@@ -250,6 +250,24 @@ void StrokesView::setPatternPainter(PatternPainter painter)
     drawBackground();
 }
 
+void StrokesView::setOverlay(const QImage* image)
+{
+    if (image == overlayImage)
+        return;
+    overlayImage = image;
+    overlayChanged(QRect(QPoint(), size()));
+}
+
+void StrokesView::overlayChanged(const QRegion& region)
+{
+    for (const QRect& rect : region)
+        staleScene.push_back(rect);
+    addDirty(region);
+}
+
+// The overlay is part of the scene rather than painted at every repaint: it
+// is blended again only where the scene is stale, not wherever a marker
+// moves.
 void StrokesView::composeScene()
 {
     if (!sceneImage || staleScene.empty())
@@ -260,6 +278,8 @@ void StrokesView::composeScene()
     painter.drawImage(0, 0, *backgroundImage);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.drawImage(0, 0, *strokesImage);
+    if (overlayImage)
+        painter.drawImage(0, 0, *overlayImage);
     staleScene.clear();
 }
 

@@ -61,6 +61,12 @@ public:
     // The painter of every mode but None; called with a painter open on the
     // background image.
     void setPatternPainter(PatternPainter painter);
+    // An image drawn over the strokes as part of the scene, at the view's
+    // top left, or none; and where it changed, to be composed and shown
+    // again there.
+    void setOverlay(const QImage* image);
+    const QImage* overlay() const { return overlayImage; }
+    void overlayChanged(const QRegion& region);
 
     std::vector<Stroke> finishedStrokes;
     // Both maps are keyed by origin and id, for all three kinds: the mouse
@@ -99,4 +105,5 @@ private:
     std::vector<QRect> staleScene;
 
     PatternPainter patternPainter;
+    const QImage* overlayImage = nullptr;
 };
