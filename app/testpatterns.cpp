@@ -28,6 +28,8 @@ const char* const helpText[] = {
     "<- to toggle vertical bars",
     "-> to toggle horizontal bars",
     "0-9 to select stroke width",
+    "M to toggle measurements",
+    "T to toggle tap targets",
 };
 
 // A cosmetic pen: one device pixel wide at any scale.

@@ -1,5 +1,6 @@
 #include "visualviewdialog.h"
 
+#include "measurementoverlay.h"
 #include "strokesview.h"
 #include "testpatterns.h"
 
@@ -9,6 +10,8 @@
 #include <QStackedLayout>
 #include <QTimer>
 
+#include <cmath>
+#include <iostream>
 #include <optional>
 
 namespace {
@@ -43,6 +46,38 @@ std::optional<BackgroundMode> patternForKey(int key)
     }
 }
 
+// The board's width and height in millimetres as a person gives them in
+// VISUALVIEW_SIZE_MM, WxH; none when unset, and a wrong one is said and
+// left out.
+std::optional<QSizeF> userSize()
+{
+    const QByteArray text = qgetenv("VISUALVIEW_SIZE_MM").trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    const QList<QByteArray> sides = text.toLower().split('x');
+    bool across = false;
+    bool down = false;
+    const double width = sides.size() == 2 ? sides[0].trimmed().toDouble(&across) : 0;
+    const double height = sides.size() == 2 ? sides[1].trimmed().toDouble(&down) : 0;
+    if (across && down && width > 0 && height > 0 && std::isfinite(width) && std::isfinite(height))
+        return QSizeF(width, height);
+    std::cerr << "VISUALVIEW_SIZE_MM: '" << text.toStdString()
+              << "' is no board size: give its width and height in millimetres as WxH, e.g. "
+                 "1650x930; the size comes from the board or the screen instead"
+              << std::endl;
+    return std::nullopt;
+}
+
+MeasureLimits limits()
+{
+    std::string error;
+    if (const auto limits = MeasureLimits::parse(qgetenv("VISUALVIEW_LIMITS").toStdString(), error))
+        return *limits;
+    std::cerr << "VISUALVIEW_LIMITS: " << error << "; the default limits apply ("
+              << MeasureLimits().text() << ")" << std::endl;
+    return {};
+}
+
 } // namespace
 
 // The window is opaque: the strokes view covers all of it with opaque
@@ -59,7 +94,16 @@ VisualViewDialog::VisualViewDialog(QWidget* parent) : QDialog(parent)
     layout->addWidget(strokesView);
     views.push_back(strokesView);
 
-    adapter = std::make_unique<Quorvel>(this);
+    // The board's size: the person's, else the board's own (the meter knows
+    // it once the boards are enumerated), else the screen's.
+    BoardMeter::Settings measuring;
+    measuring.userSize = userSize();
+    const QSizeF screenSize = screen()->physicalSize();
+    if (screenSize.width() > 0 && screenSize.height() > 0)
+        measuring.screenSize = screenSize;
+    measuring.limits = limits();
+    adapter = std::make_unique<Quorvel>(this, measuring);
+    measurements = new MeasurementOverlay(adapter->meter(), strokesView);
     connect(adapter.get(), &Quorvel::out_quorvel_pen_event, this,
             &VisualViewDialog::in_quorvel_pen);
     connect(adapter.get(), &Quorvel::out_quorvel_touch_event, this,
@@ -85,6 +129,10 @@ VisualViewDialog::~VisualViewDialog() = default;
 void VisualViewDialog::in_timer_update()
 {
     frameTimer->start(framePeriodMs);
+    if (measurements->panelShown() || measurements->targetsShown()) {
+        measurements->setBoardToView(boardToView());
+        measurements->refresh();
+    }
     for (ItemView* view : views)
         for (const auto& item : view->items)
             item->scheduleRefresh();
@@ -114,8 +162,16 @@ void VisualViewDialog::keyPressEvent(QKeyEvent* event)
         fullScreen = !fullScreen;
     } else if (key == Qt::Key_Backspace) {
         strokesView->clearStrokes();
+        adapter->meter()->clear();
+        measurements->redraw();
     } else if (key == Qt::Key_Space) {
         strokesView->showInfoTags = !strokesView->showInfoTags;
+    } else if (key == Qt::Key_M || key == 'm') {
+        measurements->setBoardToView(boardToView());
+        measurements->setPanelShown(!measurements->panelShown());
+    } else if (key == Qt::Key_T || key == 't') {
+        measurements->setBoardToView(boardToView());
+        measurements->setTargetsShown(!measurements->targetsShown());
     }
 }
 
@@ -123,6 +179,18 @@ void VisualViewDialog::keyPressEvent(QKeyEvent* event)
 QPoint VisualViewDialog::dialogPoint(const Quorvel::Controls& record, const QRect& screen) const
 {
     return mapFromGlobal(record.globalPoint(screen));
+}
+
+// Where the routing above puts a board position on the strokes view, before
+// it truncates to whole pixels: the adapter's fraction of the screen's
+// width and height (Quorvel::normalise), from the screen's corner.
+QTransform VisualViewDialog::boardToView() const
+{
+    const QRect screenRect = screen()->geometry();
+    const QPoint origin = strokesView->mapToGlobal(QPoint(0, 0));
+    return QTransform::fromTranslate(screenRect.x() - origin.x(), screenRect.y() - origin.y())
+        .scale(screenRect.width() / ContactReport::BoardUnits,
+               screenRect.height() / ContactReport::BoardUnits);
 }
 
 // A contact binds to the widget under its first record that arrives while the

@@ -3,12 +3,14 @@
 #include "quorvel.h"
 
 #include <QDialog>
+#include <QTransform>
 
 #include <map>
 #include <memory>
 #include <vector>
 
 class ItemView;
+class MeasurementOverlay;
 class QKeyEvent;
 class QTimer;
 class StrokesView;
@@ -44,6 +46,7 @@ private:
     using Batches = std::map<QWidget*, std::vector<Quorvel::Controls>>;
 
     QPoint dialogPoint(const Quorvel::Controls& record, const QRect& screen) const;
+    QTransform boardToView() const;
     QWidget* bind(Targets& targets, int id, const QPoint& point);
     void routeContacts(std::vector<Quorvel::Controls>& records, Targets& targets, Batches& batches,
                        void (ItemView::*deliver)(const std::vector<Quorvel::Controls>&));
@@ -62,6 +65,8 @@ private:
     StrokesView* strokesView = nullptr;
     // The views that the frame cycle services, in order.
     std::vector<ItemView*> views;
+    // Owned by the strokes view; draws only while shown (M, T).
+    MeasurementOverlay* measurements = nullptr;
     QTimer* frameTimer = nullptr;
     // Tracks only the dialog's own switching with Return.
     bool fullScreen = true;

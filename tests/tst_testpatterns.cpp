@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
+#include <QPainterPath>
 #include <QtTest>
 
 namespace {
@@ -250,8 +251,8 @@ void TestTestPatterns::helpTextTopLeft()
     const int h = QFontMetrics(font).height();
     QVERIFY(h >= 32);
 
-    // Each of the 13 lines puts ink just above its baseline, from the left edge.
-    for (int k = 1; k <= 13; ++k)
+    // Each of the 15 lines puts ink just above its baseline, from the left edge.
+    for (int k = 1; k <= 15; ++k)
         QVERIFY2(darkCount(image, QRect(0, k * h - h / 2, 300, h / 2)) > 50,
                  qPrintable(QString("line %1 missing").arg(k)));
     QVERIFY(darkCount(image, QRect(0, 0, 8, h)) > 0);
@@ -262,8 +263,28 @@ void TestTestPatterns::helpTextTopLeft()
         black = rgb(image, x, h - 10) == 0;
     QVERIFY(black);
     // Nothing below the last line and nothing far right.
-    QCOMPARE(darkCount(image, QRect(0, 14 * h, 1920, 1080 - 14 * h)), 0);
+    QCOMPARE(darkCount(image, QRect(0, 16 * h, 1920, 1080 - 16 * h)), 0);
     QCOMPARE(darkCount(image, QRect(1000, 0, 920, 1080)), 0);
+
+    // The measurement keys come last, in these words: their rows are the
+    // text as it is written, alone at its baseline.
+    const char* const added[] = {"M to toggle measurements", "T to toggle tap targets"};
+    for (int k = 0; k < 2; ++k) {
+        const int row = 14 + k;
+        QImage expected(1920, 1080, QImage::Format_RGB32);
+        expected.fill(0xffffff);
+        QPainter painter(&expected);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        QPainterPath path;
+        path.addText(QPointF(0, row * h), font, QString::fromLatin1(added[k]));
+        painter.drawPath(path);
+        painter.end();
+        const QRect band(0, row * h - h / 2, 1000, h / 2);
+        QVERIFY2(image.copy(band) == expected.copy(band),
+                 qPrintable(QString("line %1 is not '%2'").arg(row).arg(added[k])));
+    }
 }
 
 QTEST_MAIN(TestTestPatterns)
