@@ -2,6 +2,7 @@
 // hardware object, the adapter and the dialog's routing into the strokes
 // view; what the dialog does not claim goes back to the driver.
 
+#include "boardmeter.h"
 #include "boardpackets.h"
 #include "contactrecord.h"
 #include "simulatedboard.h"
@@ -85,6 +86,7 @@ private slots:
     void inactiveDialogHandsInputBack();
     void contactsOutsideTheWindowGoBack();
     void boardUnpluggedInTheMiddleOfAStroke();
+    void tapsMeasuredAgainstTheTargets();
 
 private:
     // Starts the dialog on a scenario whose input begins once the dialog is
@@ -288,6 +290,64 @@ void TestBoardRouting::boardUnpluggedInTheMiddleOfAStroke()
     // its first one after.
     QCOMPARE(pixel(w * 7 / 16, h * 7 / 16), QColor(Qt::white));
     QVERIFY(handedOnCalls(*board).isEmpty());
+}
+
+void TestBoardRouting::tapsMeasuredAgainstTheTargets()
+{
+    // A board of 0.25 mm a pixel. One tap lands on the board unit that the
+    // routing puts on the bottom-right target's pixel, another 3 mm right of
+    // the top-left target: beyond the 2 mm limit.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const double mmPerPixel = 0.25;
+    qputenv("VISUALVIEW_SIZE_MM", QStringLiteral("%1x%2")
+                                      .arg(screen.width() * mmPerPixel)
+                                      .arg(screen.height() * mmPerPixel)
+                                      .toLatin1());
+    // The first board unit of a pixel, as the routing truncates.
+    const auto board = [&](int pixel, int side) { return (pixel * 32768 + side - 1) / side; };
+    const QPoint onTarget(screen.width() * 9 / 10, screen.height() * 9 / 10);
+    const QPoint corner(screen.width() / 10, screen.height() / 10);
+    const QByteArray onTargetTap = QByteArray::number(board(onTarget.x(), screen.width())) + " " +
+                                   QByteArray::number(board(onTarget.y(), screen.height())) +
+                                   " 0\n";
+    const QByteArray cornerTap = QByteArray::number(board(corner.x() + 12, screen.width())) + " " +
+                                 QByteArray::number(board(corner.y(), screen.height())) + " 0\n";
+    start("touch 5 down " + onTargetTap + "wait 50\ntouch 5 up " + onTargetTap + "touch 6 down " +
+          cornerTap + "wait 50\ntouch 6 up " + cornerTap);
+    qunsetenv("VISUALVIEW_SIZE_MM");
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(view->size(), screen.size());
+    BoardMeter* meter = dialog->findChild<Quorvel*>()->meter();
+    QTest::keyClick(dialog.get(), Qt::Key_T);
+    QTest::keyClick(dialog.get(), Qt::Key_B);
+    QTest::keyClick(dialog.get(), Qt::Key_M);
+    release();
+
+    QTRY_COMPARE(meter->read().taps.size(), std::size_t(2));
+    const BoardMeter::Reading reading = meter->read();
+    QCOMPARE(reading.sizeSource, BoardMeter::SizeSource::User);
+    // Within half a pixel of the target: the pixel's middle.
+    QVERIFY2(reading.taps[0].offset <= mmPerPixel * 0.71,
+             qPrintable(QString::number(reading.taps[0].offset)));
+    QCOMPARE(reading.taps[0].target, std::size_t(8));
+    QVERIFY(std::abs(reading.taps[1].offset - 12 * mmPerPixel) <= mmPerPixel);
+    QCOMPARE(reading.taps[1].target, std::size_t(0));
+
+    // Over the black background: the line from the top-left target to the
+    // tap red, the bottom-left crosshair black on white, the panel a white
+    // box beside the faintly tinted black.
+    QTRY_COMPARE(pixel(corner.x() + 6, corner.y()), QColor(210, 0, 0));
+    QCOMPARE(pixel(corner.x(), onTarget.y() - 10), QColor(Qt::black));
+    QCOMPARE(pixel(corner.x() - 1, onTarget.y() - 10), QColor(Qt::white));
+    QCOMPARE(pixel(screen.width() - 30, 40), QColor(Qt::white));
+    QVERIFY(qGray(pixel(screen.width() - 5, 40).rgb()) < 64);
+
+    // Backspace forgets the taps: the crosshair's arm shows again.
+    QTest::keyClick(dialog.get(), Qt::Key_Backspace);
+    QVERIFY(meter->read().taps.empty());
+    QTRY_COMPARE(pixel(corner.x() + 6, corner.y()), QColor(Qt::black));
+    QCOMPARE(pixel(corner.x() + 6, corner.y() - 1), QColor(Qt::white));
 }
 
 QTEST_MAIN(TestBoardRouting)
