@@ -131,7 +131,10 @@ BoardMeter::Reading BoardMeter::read() const
     reading.size = measurement.boardSize();
     reading.sizeSource = sizeSource;
     reading.boards = boards.size();
-    if (boards.size() == 1)
+    if (boards.size() == 1) {
         reading.board = boards.front().hid;
+        reading.declaredPens = boards.front().xp;
+        reading.declaredTouches = boards.front().xt;
+    }
     return reading;
 }

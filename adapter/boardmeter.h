@@ -56,9 +56,12 @@ public:
         MeasureLimits limits;
         std::optional<BoardMeasurement::BoardSize> size;
         SizeSource sizeSource = SizeSource::None;
-        // The boards of the last enumeration, and the hid of the one board.
+        // The boards of the last enumeration; the hid of the one board and
+        // the most pens and touches that it declares (xp, xt).
         int boards = 0;
         QString board;
+        int declaredPens = 0;
+        int declaredTouches = 0;
     };
 
     BoardMeter(NorvaHardware* hardware, const Settings& settings, QObject* parent = nullptr);

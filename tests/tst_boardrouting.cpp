@@ -335,19 +335,19 @@ void TestBoardRouting::tapsMeasuredAgainstTheTargets()
     QCOMPARE(reading.taps[1].target, std::size_t(0));
 
     // Over the black background: the line from the top-left target to the
-    // tap red, the bottom-left crosshair black on white, the panel a white
-    // box beside the faintly tinted black.
+    // tap red, the bottom-left crosshair white inside black, the panel a
+    // white box beside the faintly tinted black.
     QTRY_COMPARE(pixel(corner.x() + 6, corner.y()), QColor(210, 0, 0));
-    QCOMPARE(pixel(corner.x(), onTarget.y() - 10), QColor(Qt::black));
-    QCOMPARE(pixel(corner.x() - 1, onTarget.y() - 10), QColor(Qt::white));
+    QCOMPARE(pixel(corner.x(), onTarget.y() - 10), QColor(Qt::white));
+    QCOMPARE(pixel(corner.x() - 2, onTarget.y() - 10), QColor(Qt::black));
     QCOMPARE(pixel(screen.width() - 30, 40), QColor(Qt::white));
     QVERIFY(qGray(pixel(screen.width() - 5, 40).rgb()) < 64);
 
     // Backspace forgets the taps: the crosshair's arm shows again.
     QTest::keyClick(dialog.get(), Qt::Key_Backspace);
     QVERIFY(meter->read().taps.empty());
-    QTRY_COMPARE(pixel(corner.x() + 6, corner.y()), QColor(Qt::black));
-    QCOMPARE(pixel(corner.x() + 6, corner.y() - 1), QColor(Qt::white));
+    QTRY_COMPARE(pixel(corner.x() + 6, corner.y()), QColor(Qt::white));
+    QCOMPARE(pixel(corner.x() + 6, corner.y() - 2), QColor(Qt::black));
 }
 
 QTEST_MAIN(TestBoardRouting)

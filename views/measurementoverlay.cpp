@@ -16,6 +16,10 @@ constexpr double TargetFractions[] = {0.1, 0.5, 0.9};
 constexpr int CrossArm = 18;
 constexpr int PanelMargin = 12;
 constexpr int PanelPadding = 10;
+// A still contact's circle is drawn at least this wide, so that it shows
+// round the contact's own stroke however small the jitter; its label gives
+// the figure.
+constexpr double LeastCircleRadius = 24;
 
 const QColor PassColour(0, 140, 0);
 const QColor FailColour(210, 0, 0);
@@ -77,14 +81,16 @@ QString sizeText(const BoardMeter::Reading& reading)
     return size;
 }
 
-// An outline that reads on every background: black under the colour.
+// Reads on every background, black, white, a stroke of its own colour or
+// the colour field: the colour inside a white rim inside a black one.
 void outlined(QPainter& painter, const QColor& colour, const std::function<void()>& draw)
 {
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(Qt::black, 4, Qt::SolidLine, Qt::RoundCap));
-    draw();
-    painter.setPen(QPen(colour, 2, Qt::SolidLine, Qt::RoundCap));
-    draw();
+    for (const auto& [rim, width] :
+         {std::pair<QColor, int>(Qt::black, 6), {Qt::white, 4}, {colour, 2}}) {
+        painter.setPen(QPen(rim, width, Qt::SolidLine, Qt::RoundCap));
+        draw();
+    }
 }
 
 } // namespace
@@ -144,6 +150,7 @@ void MeasurementOverlay::redraw()
     placeTargets();
     if (!panel && !targets) {
         view->setOverlay(nullptr);
+        view->setOverlayOnTop(QRect());
         shapes = Shapes();
         return;
     }
@@ -190,6 +197,8 @@ void MeasurementOverlay::refresh()
     Shapes next = shapesOf(meter->read());
     const QRegion region = changes(shapes, next);
     shapes = std::move(next);
+    view->setOverlayOnTop(shapes.panel.empty() ? QRect()
+                                               : panelRect(shapes.panel, shapes.size.width()));
     if (region.isEmpty())
         return;
     render(region);
@@ -207,8 +216,16 @@ MeasurementOverlay::Shapes MeasurementOverlay::shapesOf(const BoardMeter::Readin
         if (reading.still) {
             const auto& still = *reading.still;
             const QPointF centre = boardToView.map(QPointF(still.mean.x, still.mean.y));
-            const double rx = std::max(1.0, still.radiusX * std::abs(boardToView.m11()));
-            const double ry = std::max(1.0, still.radiusY * std::abs(boardToView.m22()));
+            double rx = still.radiusX * std::abs(boardToView.m11());
+            double ry = still.radiusY * std::abs(boardToView.m22());
+            // Both by one factor: a circle in millimetres stays one.
+            const double least = std::min(rx, ry);
+            if (least <= 0) {
+                rx = ry = LeastCircleRadius;
+            } else if (least < LeastCircleRadius) {
+                rx *= LeastCircleRadius / least;
+                ry *= LeastCircleRadius / least;
+            }
             Mark mark;
             mark.line = QLineF(centre, centre + QPointF(rx, ry));
             mark.ellipse = QRectF(centre - QPointF(rx, ry), centre + QPointF(rx, ry));
@@ -264,9 +281,13 @@ MeasurementOverlay::panelText(const BoardMeter::Reading& reading) const
         lines.push_back(
             {QStringLiteral("%1 boards, measured together").arg(reading.boards), plain});
     lines.push_back({sizeText(reading), reading.size ? plain : NoneColour});
-    lines.push_back(
-        {QStringLiteral("contacts now %1, most at once %2").arg(f.downNow).arg(f.mostAtOnce),
-         plain});
+    QString contacts =
+        QStringLiteral("contacts now %1, most at once %2").arg(f.downNow).arg(f.mostAtOnce);
+    if (reading.boards == 1)
+        contacts += QStringLiteral(" (declared: %1 pens, %2 touches)")
+                        .arg(reading.declaredPens)
+                        .arg(reading.declaredTouches);
+    lines.push_back({contacts, plain});
 
     lines.push_back(
         judged(QStringLiteral("pen rate"), f.penRate.value, f.penRate.verdict,
@@ -325,7 +346,11 @@ QRect MeasurementOverlay::labelRect(const Mark& mark) const
     const QFontMetrics metrics(labelFont);
     const QSize size(metrics.horizontalAdvance(mark.label) + 8, metrics.height() + 4);
     const QPointF anchor = mark.ellipse ? mark.ellipse->bottomRight() : mark.line.p2();
-    return QRect((anchor + QPointF(6, 6)).toPoint(), size);
+    QRect rect((anchor + QPointF(6, 6)).toPoint(), size);
+    // Kept on the view: a stroke ends at its edge as often as not.
+    rect.moveRight(std::min(rect.right(), view->width() - 1));
+    rect.moveBottom(std::min(rect.bottom(), view->height() - 1));
+    return rect;
 }
 
 QRect MeasurementOverlay::markRect(const Mark& mark) const
@@ -414,8 +439,9 @@ void MeasurementOverlay::render(const QRegion& region)
     for (const QPointF& target : shapes.targets) {
         if (!targetRect(target).intersects(bounds))
             continue;
-        // White under black: the cross shows on black and on white.
-        for (const auto& pen : {QPen(Qt::white, 3), QPen(Qt::black, 1)}) {
+        // White inside black: the cross shows on black and on white, and
+        // apart from the shape field's thin black ones.
+        for (const auto& pen : {QPen(Qt::black, 5), QPen(Qt::white, 3)}) {
             painter.setPen(pen);
             painter.drawLine(target - QPointF(CrossArm, 0), target + QPointF(CrossArm, 0));
             painter.drawLine(target - QPointF(0, CrossArm), target + QPointF(0, CrossArm));
@@ -444,6 +470,7 @@ void MeasurementOverlay::drawMark(QPainter& painter, const Mark& mark) const
     painter.setBrush(Qt::white);
     painter.drawRect(label);
     painter.setFont(labelFont);
+    painter.setPen(mark.colour);
     painter.drawText(label, Qt::AlignCenter, mark.label);
 }
 

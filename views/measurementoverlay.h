@@ -31,7 +31,7 @@ class StrokesView;
 // the target to the tap with its length.
 //
 // Drawn into an image of its own that the view composes over its strokes,
-// and only where it changed: the meter is read every ReadMs at most, and
+// the panel over the markers as well, and only where it changed: the meter is read every ReadMs at most, and
 // only while something is shown.
 class MeasurementOverlay : public QObject
 {

@@ -258,6 +258,14 @@ void StrokesView::setOverlay(const QImage* image)
     overlayChanged(QRect(QPoint(), size()));
 }
 
+void StrokesView::setOverlayOnTop(const QRect& rect)
+{
+    if (rect == overlayOnTop)
+        return;
+    addDirty(QRegion(rect) + overlayOnTop);
+    overlayOnTop = rect;
+}
+
 void StrokesView::overlayChanged(const QRegion& region)
 {
     for (const QRect& rect : region)
@@ -283,13 +291,15 @@ void StrokesView::composeScene()
     staleScene.clear();
 }
 
-void StrokesView::paintEvent(QPaintEvent*)
+void StrokesView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     composeScene();
     if (sceneImage)
         painter.drawImage(0, 0, *sceneImage);
     paintItems(painter);
+    if (overlayImage && event->region().intersects(overlayOnTop))
+        painter.drawImage(overlayOnTop.topLeft(), *overlayImage, overlayOnTop);
 }
 
 void StrokesView::resizeEvent(QResizeEvent* event)

@@ -67,6 +67,9 @@ public:
     void setOverlay(const QImage* image);
     const QImage* overlay() const { return overlayImage; }
     void overlayChanged(const QRegion& region);
+    // The part of the overlay that no marker hides (a box of figures): it
+    // is painted again over the markers wherever they repaint.
+    void setOverlayOnTop(const QRect& rect);
 
     std::vector<Stroke> finishedStrokes;
     // Both maps are keyed by origin and id, for all three kinds: the mouse
@@ -106,4 +109,5 @@ private:
 
     PatternPainter patternPainter;
     const QImage* overlayImage = nullptr;
+    QRect overlayOnTop;
 };
