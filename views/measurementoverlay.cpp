@@ -197,8 +197,7 @@ void MeasurementOverlay::refresh()
     Shapes next = shapesOf(meter->read());
     const QRegion region = changes(shapes, next);
     shapes = std::move(next);
-    view->setOverlayOnTop(shapes.panel.empty() ? QRect()
-                                               : panelRect(shapes.panel, shapes.size.width()));
+    view->setOverlayOnTop(shapes.panelBox);
     if (region.isEmpty())
         return;
     render(region);
@@ -244,6 +243,7 @@ MeasurementOverlay::Shapes MeasurementOverlay::shapesOf(const BoardMeter::Readin
             s.straight = mark;
         }
         s.panel = panelText(reading);
+        s.panelBox = panelRect(s.panel, s.size);
     }
     if (targets) {
         s.targets = targetPoints(view->size());
@@ -369,7 +369,15 @@ QRect MeasurementOverlay::targetRect(const QPointF& target)
                  centre + QPoint(CrossArm + 3, CrossArm + 3));
 }
 
-QRect MeasurementOverlay::panelRect(const std::vector<Text>& lines, int viewWidth) const
+// Below the top row of tap targets, whether they show or not: the panel
+// hides none of them and stays where it was when T shows them.
+QRect MeasurementOverlay::lineRect(const QRect& box, std::size_t index) const
+{
+    const int height = QFontMetrics(panelFont).height();
+    return QRect(box.left(), box.top() + PanelPadding + int(index) * height, box.width(), height);
+}
+
+QRect MeasurementOverlay::panelRect(const std::vector<Text>& lines, const QSize& viewSize) const
 {
     const QFontMetrics metrics(panelFont);
     int width = 0;
@@ -377,7 +385,8 @@ QRect MeasurementOverlay::panelRect(const std::vector<Text>& lines, int viewWidt
         width = std::max(width, metrics.horizontalAdvance(line.text));
     const QSize size(width + 2 * PanelPadding,
                      int(lines.size()) * metrics.height() + 2 * PanelPadding);
-    return QRect(QPoint(viewWidth - PanelMargin - size.width(), PanelMargin), size);
+    const int top = targetRect(targetPoints(viewSize).front()).bottom() + PanelMargin;
+    return QRect(QPoint(viewSize.width() - PanelMargin - size.width(), top), size);
 }
 
 // Each part that differs adds where it was and where it is.
@@ -411,11 +420,14 @@ QRegion MeasurementOverlay::changes(const Shapes& before, const Shapes& after) c
                 region += markRect(tap);
         }
     }
-    if (before.panel != after.panel) {
-        if (!before.panel.empty())
-            region += panelRect(before.panel, before.size.width());
-        if (!after.panel.empty())
-            region += panelRect(after.panel, after.size.width());
+    // A figure that changes redraws its line, not the whole panel.
+    if (before.panelBox != after.panelBox) {
+        region += before.panelBox;
+        region += after.panelBox;
+    } else {
+        for (std::size_t line = 0; line < after.panel.size(); ++line)
+            if (!(before.panel[line] == after.panel[line]))
+                region += lineRect(after.panelBox, line);
     }
     return region;
 }
@@ -430,8 +442,10 @@ void MeasurementOverlay::render(const QRegion& region)
 
     const QRect bounds = region.boundingRect();
     for (int cell = 0; cell < CoverageGrid::Cells; ++cell) {
+        if (!shapes.tinted[std::size_t(cell)])
+            continue;
         const QRect r = cellRect(cell);
-        if (shapes.tinted[std::size_t(cell)] && r.intersects(bounds))
+        if (r.intersects(bounds))
             painter.fillRect(r, TintColour);
     }
     painter.setRenderHint(QPainter::Antialiasing);
@@ -453,8 +467,8 @@ void MeasurementOverlay::render(const QRegion& region)
         drawMark(painter, *shapes.still);
     if (shapes.straight)
         drawMark(painter, *shapes.straight);
-    if (!shapes.panel.empty() && panelRect(shapes.panel, shapes.size.width()).intersects(bounds))
-        drawPanel(painter);
+    if (shapes.panelBox.intersects(bounds))
+        drawPanel(painter, bounds);
 }
 
 void MeasurementOverlay::drawMark(QPainter& painter, const Mark& mark) const
@@ -475,19 +489,21 @@ void MeasurementOverlay::drawMark(QPainter& painter, const Mark& mark) const
 }
 
 // Opaque white with a black border: it reads over every background.
-void MeasurementOverlay::drawPanel(QPainter& painter) const
+void MeasurementOverlay::drawPanel(QPainter& painter, const QRect& bounds) const
 {
-    const QRect box = panelRect(shapes.panel, shapes.size.width());
+    const QRect& box = shapes.panelBox;
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(Qt::black, 2));
     painter.setBrush(Qt::white);
     painter.drawRect(box.adjusted(1, 1, -1, -1));
     painter.setFont(panelFont);
     const QFontMetrics metrics(panelFont);
-    int y = box.top() + PanelPadding + metrics.ascent();
-    for (const Text& line : shapes.panel) {
-        painter.setPen(line.colour);
-        painter.drawText(QPoint(box.left() + PanelPadding, y), line.text);
-        y += metrics.height();
+    for (std::size_t index = 0; index < shapes.panel.size(); ++index) {
+        const QRect line = lineRect(box, index);
+        if (!line.intersects(bounds))
+            continue;
+        painter.setPen(shapes.panel[index].colour);
+        painter.drawText(QPoint(line.left() + PanelPadding, line.top() + metrics.ascent()),
+                         shapes.panel[index].text);
     }
 }

@@ -22,17 +22,18 @@ class QPainter;
 class StrokesView;
 
 // What the measurements show over the strokes view. The panel: a box of its
-// own at the top right with the live figures, each judged against its limit
-// in green or red; and with it, where they come from: a circle of its
-// jitter's radius round the last still contact, the last straight stroke's
-// fitted line and a faint tint over the coverage grid's cells that no
-// contact reached. The tap targets: nine crosshairs at 10, 50 and 90 % of
-// the view's width and height, each tap that hit one drawn as a line from
-// the target to the tap with its length.
+// own at the top right, below the top row of tap targets, with the live
+// figures, each judged against its limit in green or red; and with it,
+// where they come from: a circle of its jitter's radius round the last
+// still contact, the last straight stroke's fitted line and a faint tint
+// over the coverage grid's cells that no contact reached. The tap targets:
+// nine crosshairs at 10, 50 and 90 % of the view's width and height, each
+// tap that hit one drawn as a line from the target to the tap with its
+// length.
 //
 // Drawn into an image of its own that the view composes over its strokes,
-// the panel over the markers as well, and only where it changed: the meter is read every ReadMs at most, and
-// only while something is shown.
+// the panel over the markers as well, and only where it changed: the meter
+// is read every ReadMs at most, and only while something is shown.
 class MeasurementOverlay : public QObject
 {
     Q_OBJECT
@@ -92,6 +93,7 @@ private:
         std::vector<QPointF> targets;
         std::vector<Mark> taps;
         std::vector<Text> panel;
+        QRect panelBox;
     };
 
     Shapes shapesOf(const BoardMeter::Reading& reading) const;
@@ -101,11 +103,14 @@ private:
     QRect markRect(const Mark& mark) const;
     QRect labelRect(const Mark& mark) const;
     static QRect targetRect(const QPointF& target);
-    QRect panelRect(const std::vector<Text>& panel, int viewWidth) const;
+    QRect panelRect(const std::vector<Text>& panel, const QSize& viewSize) const;
+    // A line of the panel in its box, the whole width.
+    QRect lineRect(const QRect& box, std::size_t index) const;
     // Clears the image there and draws what falls into it.
     void render(const QRegion& region);
     void drawMark(QPainter& painter, const Mark& mark) const;
-    void drawPanel(QPainter& painter) const;
+    // The lines that meet the bounds.
+    void drawPanel(QPainter& painter, const QRect& bounds) const;
     void placeTargets();
 
     BoardMeter* meter;
