@@ -3,17 +3,22 @@
 # 4 pens and 20 touches at 200 reports a second each, all moving, info tags
 # on: on a 1920x1080 Xvfb screen with openbox, 10 s measured from the
 # process's CPU time, three runs per build, the median reported with the
-# split by thread. Given two builds, both run in turn in the same session
-# and their screenshots of the scenario's end must be identical.
+# split by thread. Several builds run in turn in the same session, and the
+# screenshots of the scenario's end of those given the same keys must be
+# identical.
 #
-# Usage: bench/cpu_share.sh <visualview> [<baseline visualview>]
-# Each program finds the simulated board beside it, as it would at home.
+# Usage: bench/cpu_share.sh <visualview>[:<keys>] [<another visualview>[:<keys>] ...]
+# The keys, xdotool key names separated by spaces, are pressed once the
+# window is up, before the board starts: build/bin/visualview:'h m'
+# measures with the help off and the measurement panel shown, and 'h' alone
+# lets builds whose help screens differ compare their screens. Each program
+# finds the simulated board beside it, as it would at home.
 set -euo pipefail
 
 runs=${RUNS:-3}
 seconds=${SECONDS_MEASURED:-10}
-programs=("$@")
-[ ${#programs[@]} -ge 1 ] || { echo "usage: $0 <visualview> [<baseline visualview>]" >&2; exit 2; }
+builds=("$@")
+[ ${#builds[@]} -ge 1 ] || { echo "usage: $0 <visualview>[:<keys>] ..." >&2; exit 2; }
 
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/xsession.sh"
 start_screen
@@ -45,10 +50,11 @@ ticks=$(getconf CLK_TCK)
 # CPU ticks (user + system) of a process or thread from its stat file.
 cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "$1" 2>/dev/null || echo 0; }
 
-# Runs one program once; prints "<share> <gui> <pool> <other>" in percent of
+# Runs one build once; prints "<share> <gui> <pool> <other>" in percent of
 # one core and leaves the last screen in $work/<name>.png.
 measure() {
-    local program=$1 name=$2
+    local program=${1%%:*} keys= name=$2
+    [[ $1 != *:* ]] || keys=${1#*:}
     rm -f "$work/ready"
     NORVABOARD_SCENARIO=$work/load.scenario "$program" >/dev/null 2>&1 &
     local pid=$!
@@ -56,6 +62,7 @@ measure() {
     local window
     window=$(timeout 10 xdotool search --sync --onlyvisible --pid "$pid" | head -n1)
     xdotool windowactivate --sync "$window" 2>/dev/null || true
+    [ -z "$keys" ] || xdotool key $keys
     sleep 1
     touch "$work/ready"
     sleep 1
@@ -94,25 +101,34 @@ measure() {
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 echo "share of one core, $seconds s a run, $runs runs: total (GUI thread, refresh pool, other threads)"
-for ((b = 0; b < ${#programs[@]}; b++)); do
+for ((b = 0; b < ${#builds[@]}; b++)); do
     : >"$work/results.$b"
 done
 for ((r = 1; r <= runs; r++)); do
-    for ((b = 0; b < ${#programs[@]}; b++)); do
-        measure "${programs[b]}" "shot.$b.$r" >>"$work/results.$b"
+    for ((b = 0; b < ${#builds[@]}; b++)); do
+        measure "${builds[b]}" "shot.$b.$r" >>"$work/results.$b"
     done
 done
-for ((b = 0; b < ${#programs[@]}; b++)); do
-    label=$([ $b -eq 0 ] && echo "build" || echo "baseline")
+for ((b = 0; b < ${#builds[@]}; b++)); do
     med=$(cut -d' ' -f1 "$work/results.$b" | median)
     row=$(awk -v m="$med" '$1 == m { print; exit }' "$work/results.$b")
     read -r total gui pool other <<<"$row"
-    echo "$label ${programs[b]}: median $total % (GUI $gui %, pool $pool %, other $other %); runs: $(cut -d' ' -f1 "$work/results.$b" | paste -sd' ')"
+    echo "${builds[b]}: median $total % (GUI $gui %, pool $pool %, other $other %); runs: $(cut -d' ' -f1 "$work/results.$b" | paste -sd' ')"
 done
 # SHOTS=<folder> keeps the last screens.
 [ -z "${SHOTS:-}" ] || cp "$work"/shot.*.png "$SHOTS"/
-if [ ${#programs[@]} -ge 2 ]; then
-    difference=$(compare -metric AE "$work/shot.0.1.png" "$work/shot.1.1.png" null: 2>&1 || true)
-    echo "pixels that differ between the two builds' last screens: $difference"
-    [ "$difference" = 0 ]
-fi
+status=0
+declare -A first
+for ((b = 0; b < ${#builds[@]}; b++)); do
+    keys=
+    [[ ${builds[b]} != *:* ]] || keys=${builds[b]#*:}
+    if [ -z "${first[x$keys]:-}" ]; then
+        first[x$keys]=$b
+        continue
+    fi
+    a=${first[x$keys]}
+    difference=$(compare -metric AE "$work/shot.$a.1.png" "$work/shot.$b.1.png" null: 2>&1 || true)
+    echo "pixels that differ between the last screens of ${builds[a]} and ${builds[b]}: $difference"
+    [ "$difference" = 0 ] || status=1
+done
+exit $status
