@@ -39,7 +39,9 @@ class MeasurementOverlay : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int ReadMs = 100;
+    // Four readings a second, a meter's pace: faster, figures change
+    // before a person has read them.
+    static constexpr int ReadMs = 250;
 
     // A line of the panel.
     struct Text

@@ -298,8 +298,13 @@ void StrokesView::paintEvent(QPaintEvent* event)
     if (sceneImage)
         painter.drawImage(0, 0, *sceneImage);
     paintItems(painter);
-    if (overlayImage && event->region().intersects(overlayOnTop))
-        painter.drawImage(overlayOnTop.topLeft(), *overlayImage, overlayOnTop);
+    if (!overlayImage || !event->region().intersects(overlayOnTop))
+        return;
+    // Opaque there: copied rather than blended, and only where the repaint
+    // meets it, not the whole part at every marker that moves.
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const QRect& rect : event->region() & overlayOnTop)
+        painter.drawImage(rect.topLeft(), *overlayImage, rect);
 }
 
 void StrokesView::resizeEvent(QResizeEvent* event)

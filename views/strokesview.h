@@ -67,8 +67,8 @@ public:
     void setOverlay(const QImage* image);
     const QImage* overlay() const { return overlayImage; }
     void overlayChanged(const QRegion& region);
-    // The part of the overlay that no marker hides (a box of figures): it
-    // is painted again over the markers wherever they repaint.
+    // The part of the overlay that no marker hides (a box of figures),
+    // opaque: it is painted again over the markers wherever they repaint.
     void setOverlayOnTop(const QRect& rect);
 
     std::vector<Stroke> finishedStrokes;
