@@ -9,6 +9,20 @@ build_dir=${BUILD_DIR:-$root/build}
 "$here/setup.sh"
 # The Windows program's tests (label windows) run below, after its build.
 (cd "$build_dir" && ctest --output-on-failure -LE windows)
+# The packages, built from a clean tree and tried as a person installs them:
+# the Debian package with apt-get, which needs root (CI is root), each
+# Windows zip unpacked.
+if [ "$(id -u)" -eq 0 ]; then
+    mapfile -t packages < <("$here/package.sh")
+    for package in "${packages[@]}"; do
+        case $package in
+        *.deb) bash "$root/tests/package/test_package.sh" "$package" ;;
+        *.zip) bash "$root/tests/package/test_zip.sh" "$package" ;;
+        esac
+    done
+else
+    echo "Skipping the package test: it installs the package with apt-get, which needs root"
+fi
 # Every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
 "$here/asan-test.sh"
 # The threaded tests again under ThreadSanitizer, then the Windows cross build.
