@@ -3,91 +3,21 @@
 #include "textexcerpt.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
-#include <cstdlib>
-#include <sstream>
 
 namespace {
 
-constexpr long MaxUnits = 65535;
 constexpr long MaxBoard = 999;
 constexpr long MaxWaitMs = 3600000;
 constexpr long MaxRepeat = 1000000;
-constexpr long MaxTurns = 100;
 // Deeper nesting would only deepen the recursion that runs it.
 constexpr std::size_t MaxNesting = 100;
-
-bool isSpace(char c)
-{
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-std::optional<long> toInteger(const std::string& text)
-{
-    long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || ptr != end || text.empty())
-        return std::nullopt;
-    return value;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// What a message quotes of the file, in quotes.
-std::string quoted(std::string_view text)
-{
-    return "'" + textExcerpt(text) + "'";
-}
 
 } // namespace
 
 ScenarioParser::ScenarioParser(std::string file, Report report)
     : m_file(std::move(file)), m_report(std::move(report))
 {
-}
-
-// Words are separated by white space; ';' is a word of its own; a parenthesis
-// keeps its contents, spaces dropped, in one word, as in "sin(100, 20)".
-ScenarioParser::Tokens ScenarioParser::tokenize(std::string_view text)
-{
-    Tokens tokens;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (isSpace(text[i])) {
-            ++i;
-            continue;
-        }
-        Token token{{}, i};
-        if (text[i] == ';') {
-            token.text = ";";
-            ++i;
-        } else {
-            int depth = 0;
-            for (; i < text.size(); ++i) {
-                const char c = text[i];
-                if (depth == 0 && (isSpace(c) || c == ';'))
-                    break;
-                if (c == '(')
-                    ++depth;
-                else if (c == ')' && depth > 0)
-                    --depth;
-                if (!isSpace(c))
-                    token.text += c;
-            }
-        }
-        tokens.push_back(token);
-    }
-    return tokens;
 }
 
 bool ScenarioParser::mayShapeBoards(std::string_view text)
@@ -112,41 +42,39 @@ bool ScenarioParser::mayShapeBoards(std::string_view text)
 ScenarioParser::Line ScenarioParser::parse(int number, std::string_view text,
                                            Scenario::Command& command)
 {
-    m_line = number;
-    text = text.substr(0, text.find('#'));
-    const Tokens tokens = tokenize(text);
-    if (tokens.empty())
+    const ScenarioWords words(text.substr(0, text.find('#')), m_file, number, m_report);
+    if (words.empty())
         return Line::Nothing;
     command = Scenario::Command();
     command.line = number;
-    const std::string& name = tokens[0].text;
+    const std::string& name = words[0];
     if (name == "board")
-        return board(tokens, text);
+        return board(words);
     if (name == "use")
-        return use(tokens);
+        return use(words);
     if (name == "prefix")
-        return prefix(tokens);
+        return prefix(words);
     if (name == "wait")
-        return wait(tokens, command);
+        return wait(words, command);
     if (name == "raw")
-        return raw(tokens, command);
+        return raw(words, command);
     if (name == "pen")
-        return pen(tokens, command);
+        return pen(words, command);
     if (name == "touch")
-        return contacts(tokens, Scenario::Op::Touch, command);
+        return contacts(words, Scenario::Op::Touch, command);
     if (name == "eraser")
-        return contacts(tokens, Scenario::Op::Eraser, command);
+        return contacts(words, Scenario::Op::Eraser, command);
     if (name == "plug")
-        return plug(tokens, Scenario::Op::Plug, command);
+        return plug(words, Scenario::Op::Plug, command);
     if (name == "unplug")
-        return plug(tokens, Scenario::Op::Unplug, command);
+        return plug(words, Scenario::Op::Unplug, command);
     if (name == "repeat")
-        return repeat(tokens, command);
+        return repeat(words, command);
     if (name == "end")
-        return end(tokens);
+        return end(words);
     if (name == "play")
-        return play(tokens, command);
-    fail("unknown command " + quoted(name));
+        return play(words, command);
+    words.fail("unknown command " + ScenarioWords::quoted(name));
     return Line::Nothing;
 }
 
@@ -158,135 +86,60 @@ void ScenarioParser::finish()
     }
 }
 
-void ScenarioParser::fail(const std::string& message)
+std::optional<int> ScenarioParser::declaredBoard(const ScenarioWords& words, std::size_t i) const
 {
-    if (m_report)
-        m_report({m_file, m_line, message});
-}
-
-std::optional<long> ScenarioParser::integer(const std::string& text, long min, long max,
-                                            const char* what)
-{
-    const std::optional<long> number = toInteger(text);
-    if (!number) {
-        fail(std::string(what) + " " + quoted(text) + " is not a whole number");
-        return std::nullopt;
-    }
-    if (*number < min || *number > max) {
-        fail(std::string(what) + " " + textExcerpt(text) + " is out of range " +
-             std::to_string(min) + ".." + std::to_string(max));
-        return std::nullopt;
-    }
-    return number;
-}
-
-std::optional<Scenario::Value> ScenarioParser::value(const std::string& text, const char* what)
-{
-    using Kind = Scenario::Value::Kind;
-    Scenario::Value result;
-    const std::size_t dots = text.find("..");
-    const bool wave = text.size() > 5 && text.back() == ')' &&
-                      (text.compare(0, 4, "sin(") == 0 || text.compare(0, 4, "cos(") == 0);
-    if (dots != std::string::npos) {
-        const auto from = integer(text.substr(0, dots), 0, MaxUnits, what);
-        const auto to = from ? integer(text.substr(dots + 2), 0, MaxUnits, what) : std::nullopt;
-        if (!to)
-            return std::nullopt;
-        result.kind = Kind::Ramp;
-        result.from = *from;
-        result.to = *to;
-    } else if (wave) {
-        std::vector<std::string> parts;
-        std::istringstream inner(text.substr(4, text.size() - 5));
-        for (std::string part; std::getline(inner, part, ',');)
-            parts.push_back(part);
-        if (parts.size() < 2 || parts.size() > 3) {
-            fail(std::string(what) + " " + quoted(text) + " must be " + text.substr(0, 3) +
-                 "(<centre>,<amplitude>[,<turns>])");
-            return std::nullopt;
-        }
-        const auto centre = integer(parts[0], 0, MaxUnits, what);
-        const auto amplitude = centre ? integer(parts[1], -MaxUnits, MaxUnits, what) : std::nullopt;
-        const auto turns = !amplitude         ? std::nullopt
-                           : parts.size() < 3 ? std::optional<long>(1)
-                                              : integer(parts[2], 1, MaxTurns, "turns");
-        if (!turns)
-            return std::nullopt;
-        if (*centre - std::labs(*amplitude) < 0 || *centre + std::labs(*amplitude) > MaxUnits) {
-            fail(std::string(what) + " " + quoted(text) + " leaves the range 0.." +
-                 std::to_string(MaxUnits));
-            return std::nullopt;
-        }
-        result.kind = text[0] == 's' ? Kind::Sin : Kind::Cos;
-        result.from = *centre;
-        result.to = *amplitude;
-        result.turns = static_cast<int>(*turns);
-    } else {
-        const auto constant = integer(text, 0, MaxUnits, what);
-        if (!constant)
-            return std::nullopt;
-        result.from = *constant;
-    }
-    return result;
-}
-
-std::optional<int> ScenarioParser::declaredBoard(const std::string& text)
-{
-    const auto number = integer(text, 1, MaxBoard, "board");
+    const auto number = words.integer(words[i], 1, MaxBoard, "board");
     if (!number)
         return std::nullopt;
     if (std::none_of(m_boards.begin(), m_boards.end(),
                      [&](const Scenario::Board& b) { return b.number == *number; })) {
-        fail("board " + textExcerpt(text) + " is not declared");
+        words.fail("board " + textExcerpt(words[i]) + " is not declared");
         return std::nullopt;
     }
     return static_cast<int>(*number);
 }
 
-bool ScenarioParser::needsBoard()
+bool ScenarioParser::needsBoard(const ScenarioWords& words) const
 {
     if (m_state.board == 0)
-        fail("no board declared yet");
+        words.fail("no board declared yet");
     return m_state.board != 0;
 }
 
-ScenarioParser::Line ScenarioParser::board(const Tokens& tokens, std::string_view text)
+ScenarioParser::Line ScenarioParser::board(const ScenarioWords& words)
 {
     if (!m_state.repeatLines.empty()) {
-        fail("a board cannot be declared inside a repeat");
+        words.fail("a board cannot be declared inside a repeat");
         return Line::Nothing;
     }
-    if (tokens.size() < 2) {
-        fail("usage: board <number> [unusable] [unplugged] <description>");
+    if (words.size() < 2) {
+        words.fail("usage: board <number> [unusable] [unplugged] <description>");
         return Line::Nothing;
     }
-    const auto number = integer(tokens[1].text, 1, MaxBoard, "board");
+    const auto number = words.integer(words[1], 1, MaxBoard, "board");
     if (!number)
         return Line::Nothing;
     if (std::any_of(m_boards.begin(), m_boards.end(),
                     [&](const Scenario::Board& b) { return b.number == *number; })) {
-        fail("board " + textExcerpt(tokens[1].text) + " is already declared");
+        words.fail("board " + textExcerpt(words[1]) + " is already declared");
         return Line::Nothing;
     }
     Scenario::Board board;
     board.number = static_cast<int>(*number);
     std::size_t i = 2;
-    for (; i < tokens.size(); ++i) {
-        if (tokens[i].text == "unusable")
+    for (; i < words.size(); ++i) {
+        if (words[i] == "unusable")
             board.usable = false;
-        else if (tokens[i].text == "unplugged")
+        else if (words[i] == "unplugged")
             board.plugged = false;
         else
             break;
     }
-    if (i < tokens.size()) {
-        board.description = std::string(text.substr(tokens[i].pos));
-        while (isSpace(board.description.back()))
-            board.description.pop_back();
-    }
+    if (i < words.size())
+        board.description = words.from(i);
     if (board.description.size() > Scenario::MaxDescriptionLength) {
-        fail("the description is longer than " + std::to_string(Scenario::MaxDescriptionLength) +
-             " characters");
+        words.fail("the description is longer than " +
+                   std::to_string(Scenario::MaxDescriptionLength) + " characters");
         return Line::Nothing;
     }
     if (m_boards.empty())
@@ -295,61 +148,61 @@ ScenarioParser::Line ScenarioParser::board(const Tokens& tokens, std::string_vie
     return Line::Nothing;
 }
 
-ScenarioParser::Line ScenarioParser::use(const Tokens& tokens)
+ScenarioParser::Line ScenarioParser::use(const ScenarioWords& words)
 {
-    if (tokens.size() != 2)
-        fail("usage: use <board>");
-    else if (const auto number = declaredBoard(tokens[1].text))
+    if (words.size() != 2)
+        words.fail("usage: use <board>");
+    else if (const auto number = declaredBoard(words, 1))
         m_state.board = *number;
     return Line::Nothing;
 }
 
-ScenarioParser::Line ScenarioParser::prefix(const Tokens& tokens)
+ScenarioParser::Line ScenarioParser::prefix(const ScenarioWords& words)
 {
-    if (tokens.size() != 2 || (tokens[1].text != "on" && tokens[1].text != "off"))
-        fail("usage: prefix on|off");
+    if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
+        words.fail("usage: prefix on|off");
     else
-        m_state.prefixed = tokens[1].text == "on";
+        m_state.prefixed = words[1] == "on";
     return Line::Nothing;
 }
 
-ScenarioParser::Line ScenarioParser::wait(const Tokens& tokens, Scenario::Command& command)
+ScenarioParser::Line ScenarioParser::wait(const ScenarioWords& words, Scenario::Command& command)
 {
-    if (tokens.size() >= 2 && tokens[1].text == "callback") {
-        if (tokens.size() < 3 || tokens.size() > 4) {
-            fail("usage: wait callback <board> [<timeout ms>]");
+    if (words.size() >= 2 && words[1] == "callback") {
+        if (words.size() < 3 || words.size() > 4) {
+            words.fail("usage: wait callback <board> [<timeout ms>]");
             return Line::Nothing;
         }
-        const auto number = declaredBoard(tokens[2].text);
+        const auto number = declaredBoard(words, 2);
         if (!number)
             return Line::Nothing;
-        const auto timeout = tokens.size() < 4
+        const auto timeout = words.size() < 4
                                  ? std::optional<long>(Scenario::DefaultCallbackTimeoutMs)
-                                 : integer(tokens[3].text, 0, MaxWaitMs, "timeout");
+                                 : words.integer(words[3], 0, MaxWaitMs, "timeout");
         if (!timeout)
             return Line::Nothing;
         command.op = Scenario::Op::WaitCallback;
         command.board = *number;
         command.amount = static_cast<int>(*timeout);
-    } else if (tokens.size() >= 2 && tokens[1].text == "file") {
-        if (tokens.size() < 3 || tokens.size() > 4) {
-            fail("usage: wait file <path> [<timeout ms>]");
+    } else if (words.size() >= 2 && words[1] == "file") {
+        if (words.size() < 3 || words.size() > 4) {
+            words.fail("usage: wait file <path> [<timeout ms>]");
             return Line::Nothing;
         }
-        const auto timeout = tokens.size() < 4 ? std::optional<long>(Scenario::DefaultFileTimeoutMs)
-                                               : integer(tokens[3].text, 0, MaxWaitMs, "timeout");
+        const auto timeout = words.size() < 4 ? std::optional<long>(Scenario::DefaultFileTimeoutMs)
+                                              : words.integer(words[3], 0, MaxWaitMs, "timeout");
         if (!timeout)
             return Line::Nothing;
         command.op = Scenario::Op::WaitFile;
-        command.path = tokens[2].text;
+        command.path = words[2];
         command.amount = static_cast<int>(*timeout);
     } else {
-        if (tokens.size() != 2) {
-            fail("usage: wait <ms>, wait callback <board> [<timeout ms>] or wait file "
-                 "<path> [<timeout ms>]");
+        if (words.size() != 2) {
+            words.fail("usage: wait <ms>, wait callback <board> [<timeout ms>] or wait file "
+                       "<path> [<timeout ms>]");
             return Line::Nothing;
         }
-        const auto ms = integer(tokens[1].text, 0, MaxWaitMs, "wait");
+        const auto ms = words.integer(words[1], 0, MaxWaitMs, "wait");
         if (!ms)
             return Line::Nothing;
         command.op = Scenario::Op::Wait;
@@ -358,57 +211,47 @@ ScenarioParser::Line ScenarioParser::wait(const Tokens& tokens, Scenario::Comman
     return Line::Command;
 }
 
-ScenarioParser::Line ScenarioParser::raw(const Tokens& tokens, Scenario::Command& command)
+ScenarioParser::Line ScenarioParser::raw(const ScenarioWords& words, Scenario::Command& command)
 {
     std::string digits;
-    for (std::size_t i = 1; i < tokens.size(); ++i)
-        digits += tokens[i].text;
+    for (std::size_t i = 1; i < words.size(); ++i)
+        digits += words[i];
     if (digits.empty()) {
-        fail("usage: raw <hex bytes>");
+        words.fail("usage: raw <hex bytes>");
         return Line::Nothing;
     }
-    if (!needsBoard())
+    if (!needsBoard(words))
         return Line::Nothing;
-    const auto bad =
-        std::find_if(digits.begin(), digits.end(), [](char c) { return hexDigit(c) < 0; });
-    if (bad != digits.end()) {
-        fail(quoted(std::string(1, *bad)) + " is not a hex digit");
+    std::optional<std::vector<uint8_t>> bytes = words.bytes(digits);
+    if (!bytes)
         return Line::Nothing;
-    }
-    if (digits.size() % 2 != 0) {
-        fail("odd number of hex digits");
-        return Line::Nothing;
-    }
     command.op = Scenario::Op::Raw;
     command.board = m_state.board;
-    command.bytes.reserve(digits.size() / 2);
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        command.bytes.push_back(
-            static_cast<uint8_t>(hexDigit(digits[i]) * 16 + hexDigit(digits[i + 1])));
+    command.bytes = std::move(*bytes);
     return Line::Command;
 }
 
-ScenarioParser::Line ScenarioParser::pen(const Tokens& tokens, Scenario::Command& command)
+ScenarioParser::Line ScenarioParser::pen(const ScenarioWords& words, Scenario::Command& command)
 {
-    if (tokens.size() < 4) {
-        fail("usage: pen <index> <x> <y> [tip] [button] [bit2]");
+    if (words.size() < 4) {
+        words.fail("usage: pen <index> <x> <y> [tip] [button] [bit2]");
         return Line::Nothing;
     }
-    if (!needsBoard())
+    if (!needsBoard(words))
         return Line::Nothing;
     command.op = Scenario::Op::Pen;
     command.board = m_state.board;
     command.prefixed = m_state.prefixed;
-    const auto index = integer(tokens[1].text, 0, 15, "pen index");
-    const auto x = index ? value(tokens[2].text, "x") : std::nullopt;
-    const auto y = x ? value(tokens[3].text, "y") : std::nullopt;
+    const auto index = words.integer(words[1], 0, 15, "pen index");
+    const auto x = index ? words.value(words[2], "x") : std::nullopt;
+    const auto y = x ? words.value(words[3], "y") : std::nullopt;
     if (!y)
         return Line::Nothing;
     command.pen = static_cast<int>(*index);
     command.x = *x;
     command.y = *y;
-    for (std::size_t i = 4; i < tokens.size(); ++i) {
-        const std::string& flag = tokens[i].text;
+    for (std::size_t i = 4; i < words.size(); ++i) {
+        const std::string& flag = words[i];
         if (flag == "tip") {
             command.penFlags |= Scenario::Tip;
         } else if (flag == "button") {
@@ -416,49 +259,53 @@ ScenarioParser::Line ScenarioParser::pen(const Tokens& tokens, Scenario::Command
         } else if (flag == "bit2") {
             command.penFlags |= Scenario::Bit2;
         } else {
-            fail("unknown pen flag " + quoted(flag) + " (tip, button or bit2)");
+            words.fail("unknown pen flag " + ScenarioWords::quoted(flag) +
+                       " (tip, button or bit2)");
             return Line::Nothing;
         }
     }
     return Line::Command;
 }
 
-ScenarioParser::Line ScenarioParser::contacts(const Tokens& tokens, Scenario::Op op,
+ScenarioParser::Line ScenarioParser::contacts(const ScenarioWords& words, Scenario::Op op,
                                               Scenario::Command& command)
 {
     const bool touch = op == Scenario::Op::Touch;
     const std::size_t fields = touch ? 5 : 6;
     const char* usage = touch ? "usage: touch [<id> down|up <x> <y> <size> [; ...]]"
                               : "usage: eraser [<id> down|up <x> <y> <width> <height> [; ...]]";
-    if (!needsBoard())
+    if (!needsBoard(words))
         return Line::Nothing;
     command.op = op;
     command.board = m_state.board;
     command.prefixed = m_state.prefixed;
     std::size_t i = 1;
-    while (i < tokens.size()) {
-        Tokens group;
-        for (; i < tokens.size() && tokens[i].text != ";"; ++i)
-            group.push_back(tokens[i]);
-        const bool separator = i < tokens.size();
+    while (i < words.size()) {
+        // A contact's words, up to the next ';'.
+        const std::size_t first = i;
+        while (i < words.size() && words[i] != ";")
+            ++i;
+        const std::size_t count = i - first;
+        const bool separator = i < words.size();
         ++i;
-        if (group.size() != fields || (group[1].text != "down" && group[1].text != "up") ||
-            (separator && i >= tokens.size())) {
-            fail(usage);
+        if (count != fields || (words[first + 1] != "down" && words[first + 1] != "up") ||
+            (separator && i >= words.size())) {
+            words.fail(usage);
             return Line::Nothing;
         }
+        const auto field = [&](std::size_t k) -> const std::string& { return words[first + k]; };
         Scenario::Contact contact;
-        const auto id = integer(group[0].text, 0, 127, "contact id");
-        const auto x = id ? value(group[2].text, "x") : std::nullopt;
-        const auto y = x ? value(group[3].text, "y") : std::nullopt;
-        const auto width = y ? value(group[4].text, touch ? "size" : "width") : std::nullopt;
+        const auto id = words.integer(field(0), 0, 127, "contact id");
+        const auto x = id ? words.value(field(2), "x") : std::nullopt;
+        const auto y = x ? words.value(field(3), "y") : std::nullopt;
+        const auto width = y ? words.value(field(4), touch ? "size" : "width") : std::nullopt;
         const auto height = !width  ? std::nullopt
                             : touch ? std::optional<Scenario::Value>(Scenario::Value())
-                                    : value(group[5].text, "height");
+                                    : words.value(field(5), "height");
         if (!height)
             return Line::Nothing;
         contact.id = static_cast<int>(*id);
-        contact.down = group[1].text == "down";
+        contact.down = field(1) == "down";
         contact.x = *x;
         contact.y = *y;
         contact.width = *width;
@@ -468,14 +315,14 @@ ScenarioParser::Line ScenarioParser::contacts(const Tokens& tokens, Scenario::Op
     return Line::Command;
 }
 
-ScenarioParser::Line ScenarioParser::plug(const Tokens& tokens, Scenario::Op op,
+ScenarioParser::Line ScenarioParser::plug(const ScenarioWords& words, Scenario::Op op,
                                           Scenario::Command& command)
 {
-    if (tokens.size() != 2) {
-        fail(op == Scenario::Op::Plug ? "usage: plug <board>" : "usage: unplug <board>");
+    if (words.size() != 2) {
+        words.fail(op == Scenario::Op::Plug ? "usage: plug <board>" : "usage: unplug <board>");
         return Line::Nothing;
     }
-    const auto number = declaredBoard(tokens[1].text);
+    const auto number = declaredBoard(words, 1);
     if (!number)
         return Line::Nothing;
     command.op = op;
@@ -483,58 +330,59 @@ ScenarioParser::Line ScenarioParser::plug(const Tokens& tokens, Scenario::Op op,
     return Line::Command;
 }
 
-ScenarioParser::Line ScenarioParser::repeat(const Tokens& tokens, Scenario::Command& command)
+ScenarioParser::Line ScenarioParser::repeat(const ScenarioWords& words, Scenario::Command& command)
 {
-    if (tokens.size() > 2) {
-        fail("usage: repeat [<count>]");
+    if (words.size() > 2) {
+        words.fail("usage: repeat [<count>]");
         return Line::Nothing;
     }
-    const auto count = tokens.size() < 2 ? std::optional<long>(Scenario::Forever)
-                                         : integer(tokens[1].text, 0, MaxRepeat, "repeat");
+    const auto count = words.size() < 2 ? std::optional<long>(Scenario::Forever)
+                                        : words.integer(words[1], 0, MaxRepeat, "repeat");
     if (!count)
         return Line::Nothing;
     if (m_state.repeatLines.size() >= MaxNesting) {
-        fail("repeats nested more than " + std::to_string(MaxNesting) + " deep");
+        words.fail("repeats nested more than " + std::to_string(MaxNesting) + " deep");
         return Line::Nothing;
     }
     command.op = Scenario::Op::Repeat;
     command.amount = static_cast<int>(*count);
-    m_state.repeatLines.push_back(m_line);
+    m_state.repeatLines.push_back(words.line());
     return Line::Command;
 }
 
-ScenarioParser::Line ScenarioParser::end(const Tokens& tokens)
+ScenarioParser::Line ScenarioParser::end(const ScenarioWords& words)
 {
-    if (tokens.size() != 1) {
-        fail("usage: end");
+    if (words.size() != 1) {
+        words.fail("usage: end");
         return Line::Nothing;
     }
     if (m_state.repeatLines.empty()) {
-        fail("end without repeat");
+        words.fail("end without repeat");
         return Line::Nothing;
     }
     m_state.repeatLines.pop_back();
     return Line::End;
 }
 
-ScenarioParser::Line ScenarioParser::play(const Tokens& tokens, Scenario::Command& command)
+ScenarioParser::Line ScenarioParser::play(const ScenarioWords& words, Scenario::Command& command)
 {
-    if (tokens.size() < 2 || tokens.size() > 3) {
-        fail("usage: play <recording> [<speed>]");
+    if (words.size() < 2 || words.size() > 3) {
+        words.fail("usage: play <recording> [<speed>]");
         return Line::Nothing;
     }
-    if (!needsBoard())
+    if (!needsBoard(words))
         return Line::Nothing;
     command.op = Scenario::Op::Play;
     command.board = m_state.board;
-    command.path = tokens[1].text;
-    if (tokens.size() == 3) {
-        const std::string& text = tokens[2].text;
+    command.path = words[1];
+    if (words.size() == 3) {
+        const std::string& text = words[2];
         const char* end = text.data() + text.size();
         const auto [ptr, error] = std::from_chars(text.data(), end, command.speed);
         if (error != std::errc() || ptr != end || !(command.speed >= Scenario::MinSpeed) ||
             !(command.speed <= Scenario::MaxSpeed)) {
-            fail("speed " + quoted(text) + " is not a number from 0.01 to 10000");
+            words.fail("speed " + ScenarioWords::quoted(text) +
+                       " is not a number from 0.01 to 10000");
             return Line::Nothing;
         }
     }
