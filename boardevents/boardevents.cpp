@@ -218,7 +218,8 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     // The driver calls back with the same context for every board: only
     // a single board tells where a packet came from.
     const Board board = present.size() == 1 ? Board(present.first().device) : std::nullopt;
-    summary.add(board, ms, report);
+    const std::vector<ContactReport> contacts = report.contacts(ms);
+    summary.add(board, report.kind, contacts);
     // From when the packet came, not from when its turn came here.
     if (idle.isActive())
         idle.start(std::max(0, options.idleMs - int(now() - ms)));
