@@ -1,13 +1,18 @@
 // The board events tool as its users run it, against the simulated board:
 // the lines it prints, plug-and-play, the summary's rates, the recording
 // played back, also when cut short, Ctrl+C, the end after an idle time,
-// failed writes, and its command line.
+// failed writes, the measurement against the core fed the same reports, and
+// its command line.
 
 #include "boardeventsrun.h"
 #include "boardpackets.h"
+#include "recordingreports.h"
 #include "recordings.h"
 #include "simulatedboard.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -91,6 +96,100 @@ bool rateFollowsFromTimes(BoardEventsRun& session, const QString& kind)
     return same;
 }
 
+const char* const KindNames[ContactReport::Kinds] = {"pen", "touch", "eraser"};
+
+// The reports of a recording as a session received them: each pen, touch
+// or eraser line's time given to the reports of its packet, in order. False
+// when the lines do not carry those reports.
+bool receivedAsPrinted(std::vector<ContactReport>& reports, BoardEventsRun& session)
+{
+    const QStringList events = session.events();
+    const QList<double> times = session.times();
+    std::size_t next = 0;
+    for (int i = 0; i < events.size(); ++i) {
+        const QString kind = events[i].section(' ', 1, 1);
+        const QString contacts = events[i].section(' ', 2);
+        const int carried = kind == "pen"        ? 1
+                            : contacts.isEmpty() ? 0
+                                                 : int(contacts.count("; ")) + 1;
+        for (int k = 0; k < carried && (kind == "touch" || kind == "eraser" || kind == "pen");
+             ++k, ++next) {
+            if (next == reports.size() || KindNames[reports[next].kind] != kind)
+                return false;
+            reports[next].ms = times[i];
+        }
+    }
+    return next == reports.size();
+}
+
+// A figure from the JSON against the core's: both none, or the same within
+// what the printed times' rounding to a microsecond changes.
+bool same(const QJsonValue& json, const std::optional<double>& core)
+{
+    if (json.isNull() && !core)
+        return true;
+    if (json.isDouble() && core && qAbs(json.toDouble() - *core) <= 1e-3 + 1e-4 * qAbs(*core))
+        return true;
+    qWarning("JSON %s, core %s",
+             QJsonDocument(QJsonArray{json}).toJson(QJsonDocument::Compact).constData(),
+             core ? qPrintable(QString::number(*core)) : "none");
+    return false;
+}
+
+QJsonValue verdict(MeasureLimits::Verdict verdict)
+{
+    return verdict == MeasureLimits::Verdict::None
+               ? QJsonValue()
+               : QJsonValue(verdict == MeasureLimits::Verdict::Pass ? "pass" : "fail");
+}
+
+// Every figure of a board's JSON against the core fed the same reports.
+void compareWithCore(const QJsonObject& board, const BoardMeasurement& core)
+{
+    const BoardMeasurement::Figures f = core.figures();
+    std::optional<double> longest;
+    for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
+        QVERIFY(same(board["rate_hz"][KindNames[kind]], f.rates[std::size_t(kind)].rate));
+        QCOMPARE(board["most_down"][KindNames[kind]].toInt(),
+                 f.mostAtOnceOfKind[std::size_t(kind)]);
+        const std::optional<double> gap = core.rates().figures(ContactReport::Kind(kind)).longest;
+        if (gap && (!longest || *gap > *longest))
+            longest = gap;
+    }
+    QVERIFY(same(board["longest_gap_ms"], longest));
+    QCOMPARE(board["most_down"]["all"].toInt(), f.mostAtOnce);
+    QCOMPARE(board["coverage"].toDouble(), f.coverage);
+    const QJsonObject anomalies = board["anomalies"].toObject();
+    QCOMPARE(anomalies["stuck"].toInt(), int(f.anomalies.stuck));
+    QCOMPARE(anomalies["orphan_lifts"].toInt(), int(f.anomalies.orphanLifts));
+    QCOMPARE(anomalies["short"].toInt(), int(f.anomalies.shortContacts));
+    QVERIFY(same(anomalies["jumps"],
+                 f.anomalies.jumps ? std::optional<double>(*f.anomalies.jumps) : std::nullopt));
+    QVERIFY(same(board["jitter_mm"], f.jitter.value));
+    QVERIFY(same(board["jitter_rms_mm"], f.jitterRms));
+    QVERIFY(same(board["straightness_mm"], f.straightness.value));
+    QVERIFY(same(board["pen_rate_hz"], f.penRate.value));
+    QCOMPARE(board["verdicts"]["jitter"], verdict(f.jitter.verdict));
+    QCOMPARE(board["verdicts"]["straightness"], verdict(f.straightness.verdict));
+    QCOMPARE(board["verdicts"]["pen-rate"], verdict(f.penRate.verdict));
+
+    const QJsonArray strokes = board["strokes"].toArray();
+    QCOMPARE(strokes.size(), int(core.strokes().size()));
+    for (int i = 0; i < strokes.size(); ++i) {
+        const QJsonObject json = strokes[i].toObject();
+        const BoardMeasurement::Stroke& s = core.strokes()[std::size_t(i)];
+        QCOMPARE(json["kind"].toString(), QString(KindNames[s.kind]));
+        QCOMPARE(json["id"].toInt(), s.id);
+        QVERIFY(same(json["start_ms"], s.startMs));
+        QCOMPARE(json["reports"].toInt(), int(s.reports));
+        QVERIFY(same(json["rate_hz"], s.rate));
+        QVERIFY(same(json["length_mm"], s.length));
+        QVERIFY(same(json["jitter_mm"], s.jitter));
+        QVERIFY(same(json["jitter_rms_mm"], s.jitterRms));
+        QVERIFY(same(json["straightness_mm"], s.straightness));
+    }
+}
+
 } // namespace
 
 class TestBoardEvents : public QObject
@@ -109,6 +208,8 @@ private slots:
     void failedWriteEndsSession();
     void durationCountsFromStart();
     void outputGoesAway();
+    void measure_data();
+    void measure();
     void commandLine();
 };
 
@@ -454,13 +555,117 @@ void TestBoardEvents::outputGoesAway()
              qPrintable(full.errors()));
 }
 
+void TestBoardEvents::measure_data()
+{
+    // A pen display's pen stroke along a line and its eraser stroke, played
+    // as it is with its size in its description; a canvas's pen held still,
+    // twice as fast, on a board declared with another size that --size-mm
+    // overrides, and on one declared without a size.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("board");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("sizeFrom");
+    QTest::newRow("description") << "pen-display-12in-pen-then-eraser.events" << QByteArray()
+                                 << QStringList{"--limit", "straightness=2"} << "description";
+    QTest::newRow("--size-mm") << "canvas-27in-pen.evemu"
+                               << QByteArray("board 1 hid<A> xp<1> xt<10> mm<1000,500>\n")
+                               << QStringList{"--size-mm", "530.2x334.4"} << "option";
+    QTest::newRow("no size") << "canvas-27in-pen.evemu"
+                             << QByteArray("board 1 hid<A> xp<1> xt<10>\n") << QStringList()
+                             << QString();
+}
+
+void TestBoardEvents::measure()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, board);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, sizeFrom);
+    REQUIRE_RECORDINGS();
+    const QString path = recordingPath(file);
+    const Recording recording = Recording::load(path.toStdString());
+    std::optional<BoardMeasurement::BoardSize> size = recordedBoardSize(recording.device);
+    if (sizeFrom == "option")
+        size = BoardMeasurement::BoardSize{530.2, 334.4};
+    else if (sizeFrom.isEmpty())
+        size.reset();
+    std::string error;
+    const std::optional<MeasureLimits> limits = MeasureLimits::parse(
+        arguments.value(0) == "--limit" ? arguments[1].toStdString() : "", error);
+    QVERIFY(limits);
+
+    // The pen display pauses 2.2 s between its strokes.
+    std::optional<SimulatedBoard> declared;
+    if (board.isEmpty()) {
+        qputenv("NORVABOARD_SCENARIO", QFile::encodeName(path));
+        qunsetenv("NORVABOARD_LOG");
+    } else {
+        declared.emplace(board + "wait callback 1\nplay " + QFile::encodeName(path) + " 2\n");
+    }
+    QTemporaryDir dir;
+    const QString json = dir.filePath("measure.json");
+    BoardEventsRun session(arguments + QStringList{"--json", json, "--idle", "3"});
+    QCOMPARE(session.finish(), 0);
+
+    QJsonParseError parsed;
+    const QJsonObject document = QJsonDocument::fromJson(readAll(json).toUtf8(), &parsed).object();
+    QCOMPARE(parsed.error, QJsonParseError::NoError);
+    QCOMPARE(document["limits"]["straightness"].toDouble(), limits->straightness);
+    QCOMPARE(document["boards"].toArray().size(), 1);
+    const QJsonObject measured = document["boards"][0].toObject();
+    for (const char* name : {"device", "size_mm", "rate_hz", "longest_gap_ms", "most_down",
+                             "coverage", "anomalies", "strokes", "verdicts"})
+        QVERIFY2(measured.contains(name), name);
+    for (const char* name : {"kind", "id", "start_ms", "reports", "rate_hz", "length_mm",
+                             "jitter_mm", "jitter_rms_mm", "straightness_mm"})
+        QVERIFY2(measured["strokes"][0].toObject().contains(name), name);
+    QCOMPARE(measured["size_from"].toString(), sizeFrom);
+    if (size)
+        QCOMPARE(measured["size_mm"].toArray(), (QJsonArray{size->width, size->height}));
+    else
+        QVERIFY(measured["size_mm"].isNull());
+
+    std::vector<ContactReport> reports = recordedReports(recording);
+    QVERIFY(receivedAsPrinted(reports, session));
+    BoardMeasurement core(size, *limits);
+    for (const ContactReport& report : reports)
+        core.add(report);
+    core.finish();
+    compareWithCore(measured, core);
+    if (QTest::currentTestFailed())
+        return;
+    // A board without a size says so once, and still gives its rates.
+    QVERIFY(!size || core.figures().penRate.value);
+    const QStringList complaints = session.errors().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(complaints.size(), size ? 0 : 1);
+    QVERIFY(size || complaints[0].contains("--size-mm WxH"));
+
+    // The readable report gives the same verdicts.
+    const BoardMeasurement::Figures f = core.figures();
+    const QStringList lines = session.lines();
+    const auto judged = [&lines](const QString& name, MeasureLimits::Verdict verdict) {
+        const QString text = verdict == MeasureLimits::Verdict::None   ? "-"
+                             : verdict == MeasureLimits::Verdict::Pass ? "PASS"
+                                                                       : "FAIL";
+        return lines
+                   .filter(QRegularExpression("^#   " + name + " +" +
+                                              QRegularExpression::escape(text) + " "))
+                   .size() == 1;
+    };
+    QVERIFY(judged("jitter", f.jitter.verdict));
+    QVERIFY(judged("straightness", f.straightness.verdict));
+    QVERIFY(judged("pen rate", f.penRate.verdict));
+}
+
 void TestBoardEvents::commandLine()
 {
     // No board at all: the simulated board without a scenario.
     qunsetenv("NORVABOARD_SCENARIO");
     qunsetenv("NORVABOARD_LOG");
     const QString usage = "\nUsage: boardevents [--raw] [--record <file>] [--duration <seconds>] "
-                          "[--idle <seconds>]\n                   [--configure]\n"
+                          "[--idle <seconds>]\n                   [--configure] [--measure] "
+                          "[--json <file>] [--size-mm <WxH>]\n"
+                          "                   [--limit <name>=<value>[,...]]\n"
                           "       boardevents -h | --help | --version\n";
     BoardEventsRun help({"--help"});
     QCOMPARE(help.finish(), 0);
@@ -483,12 +688,22 @@ void TestBoardEvents::commandLine()
          {QStringList{"--bogus"}, QStringList{"--duration", "-1"}, QStringList{"--duration"},
           QStringList{"extra"}, QStringList{"--idle", "soon"}, QStringList{"--idle", "3000000"},
           QStringList{"--idle"}, QStringList{"--record", "-", "--duration", "0"},
-          QStringList{"--record", alias, "--duration", "0"}}) {
+          QStringList{"--record", alias, "--duration", "0"}, QStringList{"--json", alias},
+          QStringList{"--json", "-"}, QStringList{"--json", "a.txt", "--record", "./a.txt"},
+          QStringList{"--size-mm", "300"}, QStringList{"--size-mm", "0x200"},
+          QStringList{"--measure", "--duration", "0"}, QStringList{"--limit", "jitter=0"}}) {
         BoardEventsRun session(wrong);
         QCOMPARE(session.finish(), 2);
         QVERIFY2(session.errors().contains(usage), qPrintable(session.errors()));
     }
     QVERIFY(readAll(scenario).startsWith(OneBoard));
+    // The limits' own message.
+    std::string error;
+    QVERIFY(!MeasureLimits::parse("pen-rate=fast", error));
+    BoardEventsRun badLimit({"--limit", "pen-rate=fast"});
+    QCOMPARE(badLimit.finish(), 2);
+    QVERIFY(badLimit.errors().startsWith(
+        "boardevents: bad --limit: " + QString::fromStdString(error) + '\n'));
 
     // 0 lists the boards, without a summary of a session that did not take place.
     BoardEventsRun listing({"--duration", "0"});
@@ -505,6 +720,10 @@ void TestBoardEvents::commandLine()
     BoardEventsRun unwritable({"--record", "/nonexistent/session.txt"});
     QCOMPARE(unwritable.finish(), 1);
     QVERIFY(unwritable.errors().startsWith("boardevents: cannot write /nonexistent/session.txt: "));
+    BoardEventsRun unwritableJson({"--json", "/nonexistent/measure.json"});
+    QCOMPARE(unwritableJson.finish(), 1);
+    QVERIFY(unwritableJson.errors().startsWith(
+        "boardevents: cannot write /nonexistent/measure.json: "));
 
     BoardEventsRun noBoard({"--duration", "0"});
     QCOMPARE(noBoard.finish(), 0);
