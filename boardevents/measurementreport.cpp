@@ -292,7 +292,8 @@ void boardLines(QStringList& lines, const Measured& m)
                QStringLiteral("none: no pen with a rate"), "pen stroke with a rate",
                "pen strokes with a rate", "below", "down at"});
     out.judged(QStringLiteral("accuracy"), QStringLiteral("n/a"),
-               QStringLiteral("taps on targets: measured in the visualiser"));
+               QStringLiteral("taps on targets: measured in the visualiser; limit %1 mm")
+                   .arg(bm.limits().accuracy));
 
     const BoardMeasurement::Anomalies& a = f.anomalies;
     out.add(QStringLiteral("anomalies"),

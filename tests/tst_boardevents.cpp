@@ -5,8 +5,8 @@
 // its command line.
 
 #include "boardeventsrun.h"
+#include "boardmeasurement.h"
 #include "boardpackets.h"
-#include "recordingreports.h"
 #include "recordings.h"
 #include "simulatedboard.h"
 
@@ -98,28 +98,28 @@ bool rateFollowsFromTimes(BoardEventsRun& session, const QString& kind)
 
 const char* const KindNames[ContactReport::Kinds] = {"pen", "touch", "eraser"};
 
-// The reports of a recording as a session received them: each pen, touch
-// or eraser line's time given to the reports of its packet, in order. False
-// when the lines do not carry those reports.
-bool receivedAsPrinted(std::vector<ContactReport>& reports, BoardEventsRun& session)
+// The contact reports of one board's event lines, at their lines' times: what
+// the session received, as it printed it.
+std::vector<ContactReport> printedReports(BoardEventsRun& session, int device)
 {
+    std::vector<ContactReport> reports;
     const QStringList events = session.events();
     const QList<double> times = session.times();
-    std::size_t next = 0;
     for (int i = 0; i < events.size(); ++i) {
-        const QString kind = events[i].section(' ', 1, 1);
-        const QString contacts = events[i].section(' ', 2);
-        const int carried = kind == "pen"        ? 1
-                            : contacts.isEmpty() ? 0
-                                                 : int(contacts.count("; ")) + 1;
-        for (int k = 0; k < carried && (kind == "touch" || kind == "eraser" || kind == "pen");
-             ++k, ++next) {
-            if (next == reports.size() || KindNames[reports[next].kind] != kind)
-                return false;
-            reports[next].ms = times[i];
+        const QStringList words = events[i].split(' ');
+        const auto kind = std::find(std::begin(KindNames), std::end(KindNames), words.value(1));
+        if (words.size() < 3 || words[0].toInt() != device || kind == std::end(KindNames))
+            continue;
+        // "<index> <x> <y> [tip]..." for a pen, "<id> down|up <x> <y> ...; ..." else.
+        const bool pen = kind == std::begin(KindNames);
+        for (const QString& contact : events[i].section(' ', 2).split("; ")) {
+            const QStringList w = contact.split(' ');
+            reports.push_back({ContactReport::Kind(kind - std::begin(KindNames)), w[0].toInt(),
+                               pen ? w.contains("tip") : w[1] == "down", w[pen ? 1 : 2].toDouble(),
+                               w[pen ? 2 : 3].toDouble(), times[i]});
         }
     }
-    return next == reports.size();
+    return reports;
 }
 
 // A figure from the JSON against the core's: both none, or the same within
@@ -208,7 +208,6 @@ private slots:
     void failedWriteEndsSession();
     void durationCountsFromStart();
     void outputGoesAway();
-    void measure_data();
     void measure();
     void commandLine();
 };
@@ -555,106 +554,83 @@ void TestBoardEvents::outputGoesAway()
              qPrintable(full.errors()));
 }
 
-void TestBoardEvents::measure_data()
-{
-    // A pen display's pen stroke along a line and its eraser stroke, played
-    // as it is with its size in its description; a canvas's pen held still,
-    // twice as fast, on a board declared with another size that --size-mm
-    // overrides, and on one declared without a size.
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("board");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("sizeFrom");
-    QTest::newRow("description") << "pen-display-12in-pen-then-eraser.events" << QByteArray()
-                                 << QStringList{"--limit", "straightness=2"} << "description";
-    QTest::newRow("--size-mm") << "canvas-27in-pen.evemu"
-                               << QByteArray("board 1 hid<A> xp<1> xt<10> mm<1000,500>\n")
-                               << QStringList{"--size-mm", "530.2x334.4"} << "option";
-    QTest::newRow("no size") << "canvas-27in-pen.evemu"
-                             << QByteArray("board 1 hid<A> xp<1> xt<10>\n") << QStringList()
-                             << QString();
-}
-
 void TestBoardEvents::measure()
 {
-    QFETCH(QString, file);
-    QFETCH(QByteArray, board);
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, sizeFrom);
-    REQUIRE_RECORDINGS();
-    const QString path = recordingPath(file);
-    const Recording recording = Recording::load(path.toStdString());
-    std::optional<BoardMeasurement::BoardSize> size = recordedBoardSize(recording.device);
-    if (sizeFrom == "option")
-        size = BoardMeasurement::BoardSize{530.2, 334.4};
-    else if (sizeFrom.isEmpty())
-        size.reset();
-    std::string error;
-    const std::optional<MeasureLimits> limits = MeasureLimits::parse(
-        arguments.value(0) == "--limit" ? arguments[1].toStdString() : "", error);
-    QVERIFY(limits);
-
-    // The pen display pauses 2.2 s between its strokes.
-    std::optional<SimulatedBoard> declared;
-    if (board.isEmpty()) {
-        qputenv("NORVABOARD_SCENARIO", QFile::encodeName(path));
-        qunsetenv("NORVABOARD_LOG");
-    } else {
-        declared.emplace(board + "wait callback 1\nplay " + QFile::encodeName(path) + " 2\n");
-    }
+    // Board 1, 400 x 300 mm by its description: a finger held still with a
+    // wobble of 0.49 mm, a pen along a ruler with one of 0.73 mm, two lifts of
+    // touches never down and a touch of 9 ms. Then board 2 in its place,
+    // without a size: the pen again, and a finger still down at Ctrl+C.
+    const QByteArray pen =
+        "repeat 60\npen 0 2000..30000 sin(8000,80,2) tip\nwait 9\nend\npen 0 30000 8000\n";
+    SimulatedBoard board(
+        "board 1 hid<A> xp<1> xt<4> mm<400,300>\n"
+        "board 2 unplugged hid<B> xp<1> xt<4>\n"
+        "wait callback 1\n"
+        "repeat 80\ntouch 1 down sin(16384,40,3) cos(16384,40,3) 300\nwait 9\nend\n"
+        "touch 1 up 16384 16384 300\n" +
+        pen +
+        "touch 7 up 100 100 300; 8 up 200 100 300\n"
+        "touch 2 down 100 30000 300\nwait 9\ntouch 2 up 100 30000 300\n"
+        "unplug 1\nplug 2\nwait callback 2\nuse 2\n" +
+        pen + "touch 5 down 9000 9000 300\nwait 9\ntouch 5 down 9000 9000 300\n");
     QTemporaryDir dir;
     const QString json = dir.filePath("measure.json");
-    BoardEventsRun session(arguments + QStringList{"--json", json, "--idle", "3"});
-    QCOMPARE(session.finish(), 0);
+    BoardEventsRun session({"--json", json, "--limit", "jitter=0.3"});
+    QVERIFY(session.waitUntil([&] { return session.events().filter("1002 touch 5").size() == 2; }));
+    QCOMPARE(session.interrupt(), 0);
 
     QJsonParseError parsed;
     const QJsonObject document = QJsonDocument::fromJson(readAll(json).toUtf8(), &parsed).object();
     QCOMPARE(parsed.error, QJsonParseError::NoError);
-    QCOMPARE(document["limits"]["straightness"].toDouble(), limits->straightness);
-    QCOMPARE(document["boards"].toArray().size(), 1);
-    const QJsonObject measured = document["boards"][0].toObject();
-    for (const char* name : {"device", "size_mm", "rate_hz", "longest_gap_ms", "most_down",
-                             "coverage", "anomalies", "strokes", "verdicts"})
-        QVERIFY2(measured.contains(name), name);
-    for (const char* name : {"kind", "id", "start_ms", "reports", "rate_hz", "length_mm",
-                             "jitter_mm", "jitter_rms_mm", "straightness_mm"})
-        QVERIFY2(measured["strokes"][0].toObject().contains(name), name);
-    QCOMPARE(measured["size_from"].toString(), sizeFrom);
-    if (size)
-        QCOMPARE(measured["size_mm"].toArray(), (QJsonArray{size->width, size->height}));
-    else
-        QVERIFY(measured["size_mm"].isNull());
-
-    std::vector<ContactReport> reports = recordedReports(recording);
-    QVERIFY(receivedAsPrinted(reports, session));
-    BoardMeasurement core(size, *limits);
-    for (const ContactReport& report : reports)
-        core.add(report);
-    core.finish();
-    compareWithCore(measured, core);
-    if (QTest::currentTestFailed())
-        return;
-    // A board without a size says so once, and still gives its rates.
-    QVERIFY(!size || core.figures().penRate.value);
+    QCOMPARE(document["limits"]["jitter"].toDouble(), 0.3);
+    const QJsonArray boards = document["boards"].toArray();
+    QCOMPARE(boards.size(), 2);
+    std::string error;
+    const std::optional<MeasureLimits> limits = MeasureLimits::parse("jitter=0.3", error);
+    std::vector<BoardMeasurement> cores;
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject measured = boards[i].toObject();
+        QCOMPARE(measured["device"].toInt(), 1001 + i);
+        for (const char* name : {"size_mm", "rate_hz", "longest_gap_ms", "most_down", "coverage",
+                                 "anomalies", "strokes"})
+            QVERIFY2(measured.contains(name), name);
+        for (const char* name : {"kind", "id", "start_ms", "reports", "rate_hz", "length_mm",
+                                 "jitter_mm", "jitter_rms_mm", "straightness_mm"})
+            QVERIFY2(measured["strokes"][0].toObject().contains(name), name);
+        const std::optional<BoardMeasurement::BoardSize> size =
+            i == 0 ? std::optional(BoardMeasurement::BoardSize{400, 300}) : std::nullopt;
+        cores.emplace_back(size, *limits);
+        for (const ContactReport& report : printedReports(session, 1001 + i))
+            cores.back().add(report);
+        cores.back().finish();
+        compareWithCore(measured, cores.back());
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QCOMPARE(boards[0]["size_mm"].toArray(), (QJsonArray{400, 300}));
+    QCOMPARE(boards[0]["verdicts"]["jitter"].toString(), "fail");
+    QCOMPARE(boards[0]["verdicts"]["straightness"].toString(), "pass");
+    // Without a size: said once, no figure in mm, the rates and counts given.
+    QVERIFY(boards[1]["size_mm"].isNull());
+    QVERIFY(boards[1]["strokes"][0]["length_mm"].isNull());
+    QVERIFY(boards[1]["rate_hz"]["pen"].isDouble());
+    QCOMPARE(boards[1]["anomalies"]["stuck"].toInt(), 1);
     const QStringList complaints = session.errors().split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(complaints.size(), size ? 0 : 1);
-    QVERIFY(size || complaints[0].contains("--size-mm WxH"));
+    QCOMPARE(complaints.size(), 1);
+    QVERIFY(complaints[0].contains("board 1002") && complaints[0].contains("--size-mm WxH"));
 
-    // The readable report gives the same verdicts.
-    const BoardMeasurement::Figures f = core.figures();
+    // The report gives the verdicts, and the worst contact by id and time.
     const QStringList lines = session.lines();
-    const auto judged = [&lines](const QString& name, MeasureLimits::Verdict verdict) {
-        const QString text = verdict == MeasureLimits::Verdict::None   ? "-"
-                             : verdict == MeasureLimits::Verdict::Pass ? "PASS"
-                                                                       : "FAIL";
-        return lines
-                   .filter(QRegularExpression("^#   " + name + " +" +
-                                              QRegularExpression::escape(text) + " "))
-                   .size() == 1;
+    const auto count = [&lines](const QString& pattern) {
+        return lines.filter(QRegularExpression(pattern)).size();
     };
-    QVERIFY(judged("jitter", f.jitter.verdict));
-    QVERIFY(judged("straightness", f.straightness.verdict));
-    QVERIFY(judged("pen rate", f.penRate.verdict));
+    QCOMPARE(count("^#   size +none: "), 1);
+    QCOMPARE(count("^#   jitter +FAIL .*, limit 0.3 mm$"), 1);
+    QCOMPARE(count("^#   straightness +PASS "), 1);
+    QCOMPARE(count("^#   pen rate +(PASS|FAIL) .*, limit 100/s$"), 2);
+    const BoardMeasurement::Source worst = *cores[0].figures().jitter.worst;
+    QCOMPARE(count(QStringLiteral("; worst touch 1, still from %1 ms$").arg(worst.ms, 0, 'f', 3)),
+             1);
 }
 
 void TestBoardEvents::commandLine()
