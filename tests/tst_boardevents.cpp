@@ -578,8 +578,9 @@ void TestBoardEvents::measure()
     QTemporaryDir dir;
     const QString json = dir.filePath("measure.json");
     BoardEventsRun session({"--json", json, "--limit", "jitter=0.3"});
-    QVERIFY(session.waitUntil([&] { return session.events().filter("1002 touch 5").size() == 2; }));
-    QCOMPARE(session.interrupt(), 0);
+    QVERIFY2(session.waitUntil([&] { return session.events().filter("1002 touch 5").size() == 2; }),
+             qPrintable(session.outcome()));
+    QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
 
     QJsonParseError parsed;
     const QJsonObject document = QJsonDocument::fromJson(readAll(json).toUtf8(), &parsed).object();
