@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -390,36 +391,58 @@ void TestBoardEvents::idleEndsSession()
         quiet.lines().contains("# board 1001 packets 0 pen 0 touch 0 eraser 0 status 0 ignored 0"));
 }
 
+namespace {
+
+// A run of the program copied into a folder with this driver library beside
+// it, which the loader finds first whether it looks in LD_LIBRARY_PATH or in
+// the program's run path first; the library's path in *driver.
+BoardEventsRun* runBeside(const QTemporaryDir& folder, const QByteArray& library,
+                          const QStringList& arguments, QString* driver)
+{
+    *driver = folder.filePath("libnorvaboardex.so");
+    QFile file(*driver);
+    const QString program = folder.filePath("boardevents");
+    if (!file.open(QIODevice::WriteOnly) || file.write(library) != library.size() ||
+        !QFile::copy(BOARDEVENTS, program))
+        return nullptr;
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_LIBRARY_PATH", folder.path());
+    return new BoardEventsRun(arguments, program, environment);
+}
+
+} // namespace
+
 void TestBoardEvents::unusableDriver()
 {
-    // Garbage where the library is found first: its path and why.
-    QTemporaryDir corrupt;
-    QFile garbage(corrupt.filePath("libnorvaboardex.so"));
-    QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')) == 4096);
-    garbage.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_LIBRARY_PATH", corrupt.path());
-    // A duration, so that a driver loaded from elsewhere ends in a failure
+    // Garbage where the library is found first: its path and why. A
+    // duration, so that a driver loaded from elsewhere ends in a failure
     // that says so rather than in a time-out.
-    BoardEventsRun broken({"--duration", "10"}, BOARDEVENTS, environment);
-    QVERIFY2(broken.finish() == 1, qPrintable(broken.outcome()));
-    QVERIFY2(broken.errors().contains(QRegularExpression(
+    QTemporaryDir corrupt;
+    QString driver;
+    const std::unique_ptr<BoardEventsRun> broken(
+        runBeside(corrupt, QByteArray(4096, 'x'), {"--duration", "10"}, &driver));
+    QVERIFY(broken);
+    QVERIFY2(broken->finish() == 1, qPrintable(broken->outcome()));
+    QVERIFY2(broken->errors().contains(QRegularExpression(
                  "^boardevents: no board driver: libnorvaboardex.so cannot be loaded: " +
-                 QRegularExpression::escape(garbage.fileName()) + ": \\w.*\n$")),
-             qPrintable(broken.errors()));
+                 QRegularExpression::escape(driver) + ": \\w.*\n$")),
+             qPrintable(broken->errors()));
 
     // Only what enumeration needs: the required entry points missing, not
     // those that the binding does without, nor a session.
-    environment.insert("LD_LIBRARY_PATH", ENUMERATION_ONLY_DRIVER);
-    BoardEventsRun partial({"--duration", "0"}, BOARDEVENTS, environment);
-    QVERIFY2(partial.finish() == 1, qPrintable(partial.outcome()));
-    QCOMPARE(partial.lines(), QStringList());
-    const QString lacks =
-        ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so lacks 43 of the entry points "
-                                "that it must have: ";
-    QVERIFY2(partial.errors().startsWith("boardevents: the board driver " + lacks),
-             qPrintable(partial.errors()));
-    const QStringList missing = partial.errors().trimmed().section(": ", 2).split(", ");
+    QTemporaryDir enumerationOnly;
+    QFile library(ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so");
+    QVERIFY(library.open(QIODevice::ReadOnly));
+    const std::unique_ptr<BoardEventsRun> partial(
+        runBeside(enumerationOnly, library.readAll(), {"--duration", "0"}, &driver));
+    QVERIFY(partial);
+    QVERIFY2(partial->finish() == 1, qPrintable(partial->outcome()));
+    QCOMPARE(partial->lines(), QStringList());
+    const QString lacks = driver + " lacks 43 of the entry points that it must have: ";
+    QVERIFY2(partial->errors().startsWith("boardevents: the board driver " + lacks),
+             qPrintable(partial->errors()));
+    const QStringList missing = partial->errors().trimmed().section(": ", 2).split(", ");
     QCOMPARE(missing.size(), 43);
     for (const char* name : {"norvaAttach", "norvaSetCallback", "norvaSetTouchDestinationEx",
                              "norvaSetPointingDeviceDestinationEx"})
