@@ -54,7 +54,6 @@ stroke. Figures in mm need the board's size: --size-mm, else the mm<W,H> of
 its description. docs/measuring.md defines every figure (installed, in
 /usr/share/doc/visualview/docs/).
 
-
 A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
 session ends after the recording) or the visualiser. Each line reaches the

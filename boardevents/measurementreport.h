@@ -10,7 +10,6 @@
 // with the same figures and every stroke. docs/measuring.md defines each
 // figure and lists the JSON's names; Version changes when a name changes
 // meaning or goes away.
-
 class MeasurementReport
 {
 public:
