@@ -7,9 +7,9 @@
 
 // A session's figures as the board events tool gives them at its end: lines
 // for a person, every one starting with #, and a JSON document for scripts
-// with the same figures and every stroke. The README's "Measuring a board"
-// defines each figure and lists the JSON's names; Version changes when a
-// name changes meaning or goes away.
+// with the same figures and every stroke. docs/measuring.md defines each
+// figure and lists the JSON's names; Version changes when a name changes
+// meaning or goes away.
 class MeasurementReport
 {
 public:
