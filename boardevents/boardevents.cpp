@@ -265,7 +265,7 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     const Board board = present.size() == 1 ? Board(present.first().device) : std::nullopt;
     const std::vector<ContactReport> contacts = report.contacts(ms);
     summary.add(board, report.kind, contacts);
-    if (options.measure && measurement.add(board, contacts))
+    if (options.measure && measurement.add(board, report.kind, ms, contacts))
         sizeNeeded(board);
     // From when the packet came, not from when its turn came here.
     if (idle.isActive())

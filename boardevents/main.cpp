@@ -46,13 +46,13 @@ the most down at once, then per pen, touch and eraser:
                   count, median, 99th percentile and longest (a stall)
 
 --measure adds each board's measurement after the summary: report rates,
-the longest gap, the most contacts at once beside those the board declares,
-still jitter, straightness of strokes along a ruler and the pen's rate judged
-against their limits (PASS or FAIL, naming the worst contact), anomalies and
-the coverage of the board. --json also writes it to a file, with every
-stroke. Figures in mm need the board's size: --size-mm, else the mm<W,H> of
-its description. docs/measuring.md defines every figure (installed, in
-/usr/share/doc/visualview/docs/).
+packets a second, the longest gap, the most contacts at once beside those
+the board declares, still jitter, straightness of strokes along a ruler and
+the pen's rate judged against their limits (PASS or FAIL, naming the worst
+contact), anomalies and the coverage of the board. --json also writes it to
+a file, with every stroke. Figures in mm need the board's size: --size-mm,
+else the mm<W,H> of its description. docs/measuring.md defines every figure
+(installed, in /usr/share/doc/visualview/docs/).
 
 A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the

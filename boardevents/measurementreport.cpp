@@ -258,6 +258,14 @@ void boardLines(QStringList& lines, const Measured& m)
                                 : QStringLiteral("none"));
     }
     out.add(QStringLiteral("report rate"), rates.join(QStringLiteral(", ")));
+    QStringList frames;
+    for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
+        const std::optional<double>& rate = f.frameRates[std::size_t(kind)];
+        frames << kindName(Kind(kind)) + ' ' +
+                      (rate ? fixed(*rate, 1) + QStringLiteral(" packets/s")
+                            : QStringLiteral("none"));
+    }
+    out.add(QStringLiteral("frame rate"), frames.join(QStringLiteral(", ")));
     const auto gap = longestGap(bm);
     out.add(QStringLiteral("longest gap"),
             gap ? QStringLiteral("%1 ms, %2").arg(fixed(gap->first, 2), kindName(gap->second))
@@ -368,11 +376,12 @@ QJsonObject boardObject(const Measured& m)
                          ? QJsonValue("description")
                          : QJsonValue();
 
-    QJsonObject rates, rated, intervals, most{{"all", f.mostAtOnce}}, declaredMost;
+    QJsonObject rates, frameRates, rated, intervals, most{{"all", f.mostAtOnce}}, declaredMost;
     for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
         const QString name = kindName(Kind(kind));
         const ReportRates::Figures r = bm.rates().figures(Kind(kind));
         rates[name] = value(r.rate);
+        frameRates[name] = value(f.frameRates[std::size_t(kind)]);
         rated[name] = qint64(r.ratedContacts);
         intervals[name] = QJsonObject{{"count", qint64(r.intervals)},
                                       {"median_ms", value(r.median)},
@@ -383,6 +392,7 @@ QJsonObject boardObject(const Measured& m)
             declaredMost[name] = value(declared(m, Kind(kind)));
     }
     o["rate_hz"] = rates;
+    o["frame_rate_hz"] = frameRates;
     o["rated_contacts"] = rated;
     o["intervals"] = intervals;
     const auto gap = longestGap(bm);

@@ -15,10 +15,10 @@ class MeasurementReport
 public:
     static constexpr int Version = 1;
 
-    // Per board in the order they came: its size, rates, longest gap, most
-    // contacts at once beside the most it declares, the four figures with
-    // limits (tap accuracy as not measured here), anomalies, coverage with
-    // the grid of cells reached, and the verdicts.
+    // Per board in the order they came: its size, report and frame rates,
+    // longest gap, most contacts at once beside the most it declares, the
+    // four figures with limits (tap accuracy as not measured here),
+    // anomalies, coverage with the grid of cells reached, and the verdicts.
     static QStringList lines(const SessionMeasurement& session);
     static QJsonObject json(const SessionMeasurement& session, double durationMs);
 };

@@ -2,6 +2,28 @@
 
 #include <algorithm>
 
+namespace {
+
+// The kind of contact that a packet of the kind carries; status packets
+// and those ignored carry none, and no frame rate counts them.
+std::optional<ContactReport::Kind> contactKindOf(BoardPackets::Kind kind)
+{
+    switch (kind) {
+    case BoardPackets::Kind::Pen:
+        return ContactReport::Pen;
+    case BoardPackets::Kind::Touch:
+        return ContactReport::Touch;
+    case BoardPackets::Kind::Erase:
+        return ContactReport::Eraser;
+    case BoardPackets::Kind::TouchStatus:
+    case BoardPackets::Kind::Ignored:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 SessionMeasurement::SessionMeasurement(std::optional<BoardMeasurement::BoardSize> size,
                                        const MeasureLimits& limits)
     : size(size), limitsGiven(limits)
@@ -39,10 +61,13 @@ bool SessionMeasurement::addBoard(qint32 device, const NorvaHardware::DeviceInfo
     return isNew && m.sizeFrom == SizeFrom::None;
 }
 
-bool SessionMeasurement::add(Board board, const std::vector<ContactReport>& contacts)
+bool SessionMeasurement::add(Board board, BoardPackets::Kind kind, double ms,
+                             const std::vector<ContactReport>& contacts)
 {
     bool isNew = false;
     Measured& m = entry(board, nullptr, &isNew);
+    if (const std::optional<ContactReport::Kind> contactKind = contactKindOf(kind))
+        m.measurement.addPacket(*contactKind, ms);
     for (const ContactReport& contact : contacts)
         m.measurement.add(contact);
     return isNew && m.sizeFrom == SizeFrom::None;

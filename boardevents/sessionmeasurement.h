@@ -1,6 +1,7 @@
 #pragma once
 
 #include "boardmeasurement.h"
+#include "boardpackets.h"
 #include "norvahardware.h"
 
 #include <QtGlobal>
@@ -45,9 +46,10 @@ public:
     // and has no size, which a person should hear of while there is time to
     // give one.
     bool addBoard(qint32 device, const NorvaHardware::DeviceInfo& info);
-    // The contacts of one packet of the board. True as for addBoard, when
-    // the board comes with this packet.
-    bool add(Board board, const std::vector<ContactReport>& contacts);
+    // One packet of the board, of the kind, that came at ms with these
+    // contacts. True as for addBoard, when the board comes with this packet.
+    bool add(Board board, BoardPackets::Kind kind, double ms,
+             const std::vector<ContactReport>& contacts);
     // The session is over: contacts still down are stuck.
     void finish();
 

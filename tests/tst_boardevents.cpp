@@ -99,28 +99,29 @@ bool rateFollowsFromTimes(BoardEventsRun& session, const QString& kind)
 
 const char* const KindNames[ContactReport::Kinds] = {"pen", "touch", "eraser"};
 
-// The contact reports of one board's event lines, at their lines' times: what
-// the session received, as it printed it.
-std::vector<ContactReport> printedReports(BoardEventsRun& session, int device)
+// One board's event lines to the core, each packet and its contacts at its
+// line's time: what the session received, as it printed it.
+void addPrinted(BoardEventsRun& session, int device, BoardMeasurement& core)
 {
-    std::vector<ContactReport> reports;
     const QStringList events = session.events();
     const QList<double> times = session.times();
     for (int i = 0; i < events.size(); ++i) {
         const QStringList words = events[i].split(' ');
         const auto kind = std::find(std::begin(KindNames), std::end(KindNames), words.value(1));
-        if (words.size() < 3 || words[0].toInt() != device || kind == std::end(KindNames))
+        if (words[0].toInt() != device || kind == std::end(KindNames))
+            continue;
+        const auto contactKind = ContactReport::Kind(kind - std::begin(KindNames));
+        core.addPacket(contactKind, times[i]);
+        if (words.size() < 3)
             continue;
         // "<index> <x> <y> [tip]..." for a pen, "<id> down|up <x> <y> ...; ..." else.
         const bool pen = kind == std::begin(KindNames);
         for (const QString& contact : events[i].section(' ', 2).split("; ")) {
             const QStringList w = contact.split(' ');
-            reports.push_back({ContactReport::Kind(kind - std::begin(KindNames)), w[0].toInt(),
-                               pen ? w.contains("tip") : w[1] == "down", w[pen ? 1 : 2].toDouble(),
-                               w[pen ? 2 : 3].toDouble(), times[i]});
+            core.add({contactKind, w[0].toInt(), pen ? w.contains("tip") : w[1] == "down",
+                      w[pen ? 1 : 2].toDouble(), w[pen ? 2 : 3].toDouble(), times[i]});
         }
     }
-    return reports;
 }
 
 // A figure from the JSON against the core's: both none, or the same within
@@ -151,6 +152,7 @@ void compareWithCore(const QJsonObject& board, const BoardMeasurement& core)
     std::optional<double> longest;
     for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
         QVERIFY(same(board["rate_hz"][KindNames[kind]], f.rates[std::size_t(kind)].rate));
+        QVERIFY(same(board["frame_rate_hz"][KindNames[kind]], f.frameRates[std::size_t(kind)]));
         QCOMPARE(board["most_down"][KindNames[kind]].toInt(),
                  f.mostAtOnceOfKind[std::size_t(kind)]);
         const std::optional<double> gap = core.rates().figures(ContactReport::Kind(kind)).longest;
@@ -626,8 +628,7 @@ void TestBoardEvents::measure()
         const std::optional<BoardMeasurement::BoardSize> size =
             i == 0 ? std::optional(BoardMeasurement::BoardSize{400, 300}) : std::nullopt;
         cores.emplace_back(size, *limits);
-        for (const ContactReport& report : printedReports(session, 1001 + i))
-            cores.back().add(report);
+        addPrinted(session, 1001 + i, cores.back());
         cores.back().finish();
         compareWithCore(measured, cores.back());
         if (QTest::currentTestFailed())
