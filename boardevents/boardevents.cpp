@@ -1,9 +1,11 @@
 #include "boardevents.h"
 
 #include "boardconfigurator.h"
+#include "measurementreport.h"
 #include "packetreport.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,7 +22,8 @@ void complain(const QString& text)
 } // namespace
 
 BoardEvents::BoardEvents(const Options& options, QObject* parent)
-    : QObject(parent), options(options), hardware(std::make_unique<NorvaHardware>())
+    : QObject(parent), options(options), measurement(options.boardSize, options.limits),
+      hardware(std::make_unique<NorvaHardware>())
 {
     if (options.configure)
         configurator = new BoardConfigurator(hardware.get(), this);
@@ -86,6 +89,15 @@ bool BoardEvents::start()
                                 "that can be written")
                      .arg(options.recordPath, recorder.error()));
     }
+    // Written at the end, but a file that cannot be is known now, not after
+    // a session of drawing.
+    if (!options.jsonPath.isEmpty()) {
+        json.setFileName(options.jsonPath);
+        if (!json.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            fail(QStringLiteral("cannot write %1: %2; the session ends: give --json a file that "
+                                "can be written")
+                     .arg(options.jsonPath, json.errorString()));
+    }
     writeLine(QStringLiteral("# boardevents: ms since start, the board (device id, ? when not "
                              "known) and what it sent"));
     if (configurator && status == 0)
@@ -121,6 +133,8 @@ void BoardEvents::stop()
             writeLine(QStringLiteral("# no board and no packet"));
         for (const QString& line : lines)
             writeLine(QStringLiteral("# ") + line);
+        if (options.measure)
+            report(ms);
     }
     emit finished(status);
 }
@@ -171,6 +185,35 @@ void BoardEvents::fail(const QString& message)
     QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
 }
 
+void BoardEvents::sizeNeeded(const Board& board)
+{
+    if (board)
+        complain(QStringLiteral("board %1 does not give its size: its jitter, straightness, "
+                                "lengths and jumps are not measured; give its width and height "
+                                "in mm with --size-mm WxH")
+                     .arg(*board));
+    else
+        complain(QStringLiteral("the packets of several boards, not told apart (board ?), have no "
+                                "size: their jitter, straightness, lengths and jumps are not "
+                                "measured; give the boards' width and height in mm with "
+                                "--size-mm WxH"));
+}
+
+void BoardEvents::report(double ms)
+{
+    measurement.finish();
+    for (const QString& line : MeasurementReport::lines(measurement))
+        writeLine(line);
+    if (!json.isOpen())
+        return;
+    const QByteArray text = QJsonDocument(MeasurementReport::json(measurement, ms)).toJson();
+    if (json.write(text) != text.size() || !json.flush())
+        fail(QStringLiteral("cannot write %1: %2; the measurement is in the report on standard "
+                            "output only")
+                 .arg(options.jsonPath, json.errorString()));
+    json.close();
+}
+
 void BoardEvents::onPnp(double ms)
 {
     changedMs = ms;
@@ -185,6 +228,8 @@ void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo&
         changedMs = ms;
     present.append({device, info});
     summary.addBoard(device);
+    if (options.measure && measurement.addBoard(device, info))
+        sizeNeeded(device);
     if (recording) {
         recorder.found(ms, present.last());
         checkRecording();
@@ -218,7 +263,10 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     // The driver calls back with the same context for every board: only
     // a single board tells where a packet came from.
     const Board board = present.size() == 1 ? Board(present.first().device) : std::nullopt;
-    summary.add(board, ms, report);
+    const std::vector<ContactReport> contacts = report.contacts(ms);
+    summary.add(board, report.kind, contacts);
+    if (options.measure && measurement.add(board, report.kind, ms, contacts))
+        sizeNeeded(board);
     // From when the packet came, not from when its turn came here.
     if (idle.isActive())
         idle.start(std::max(0, options.idleMs - int(now() - ms)));

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "scenariorecorder.h"
+#include "sessionmeasurement.h"
 #include "sessionsummary.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -16,8 +18,8 @@ class BoardConfigurator;
 
 // One session of the board events tool: it attaches to the driver through
 // the hardware object, prints the boards and every packet as lines on
-// standard output, records the session when asked, and at the end detaches
-// and prints a summary.
+// standard output, records and measures the session when asked, and at the
+// end detaches and prints a summary, and the measurement's report.
 //
 // Packets and plug-and-play changes are timed on the driver's threads as
 // they come, then handled in the thread of this object in the order they came.
@@ -37,6 +39,13 @@ public:
         // Ends the session once no packet has come for this long, counted
         // from the last packet or, before the first, from the start; -1: never.
         int idleMs = -1;
+        // Measures each board and reports its figures at the end, also as
+        // JSON into jsonPath where given.
+        bool measure = false;
+        QString jsonPath;
+        // Every board's, over what its description says.
+        std::optional<BoardMeasurement::BoardSize> boardSize;
+        MeasureLimits limits;
     };
 
     explicit BoardEvents(const Options& options, QObject* parent = nullptr);
@@ -49,7 +58,8 @@ public:
     bool start();
     // Gives the boards back if this session configured them, detaches,
     // handles what came before the detach, completes the recording and
-    // prints the summary. Emits finished once, with the exit status.
+    // prints the summary and the measurement. Emits finished once, with the
+    // exit status.
     void stop();
 
 signals:
@@ -74,6 +84,10 @@ private:
     // could not take.
     void checkRecording();
     void fail(const QString& message);
+    // Says once per board that its figures in millimetres need its size.
+    void sizeNeeded(const Board& board);
+    // The measurement's report, and its JSON file.
+    void report(double ms);
     void onPnp(double ms);
     void onBoard(double ms, int index, const NorvaHardware::DeviceInfo& info, qint32 device);
     void onCount(double ms, int count);
@@ -85,6 +99,8 @@ private:
     QTimer idle;
     ScenarioRecorder recorder;
     SessionSummary summary;
+    SessionMeasurement measurement;
+    QFile json;
     bool recording = false;
     bool outputClosed = false;
     bool stopped = false;

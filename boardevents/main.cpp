@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 
 #include <iostream>
 #include <limits>
@@ -13,7 +15,8 @@ namespace {
 
 const char* const Usage =
     "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--idle <seconds>]\n"
-    "                   [--configure]\n"
+    "                   [--configure] [--measure] [--json <file>] [--size-mm <WxH>]\n"
+    "                   [--limit <name>=<value>[,...]]\n"
     "       boardevents -h | --help | --version";
 
 const char* const Description = R"(
@@ -42,6 +45,15 @@ the most down at once, then per pen, touch and eraser:
   intervals       between two reports of one contact that is down: their
                   count, median, 99th percentile and longest (a stall)
 
+--measure adds each board's measurement after the summary: report rates,
+packets a second, the longest gap, the most contacts at once beside those
+the board declares, still jitter, straightness of strokes along a ruler and
+the pen's rate judged against their limits (PASS or FAIL, naming the worst
+contact), anomalies and the coverage of the board. --json also writes it to
+a file, with every stroke. Figures in mm need the board's size: --size-mm,
+else the mm<W,H> of its description. docs/measuring.md defines every figure
+(installed, in /usr/share/doc/visualview/docs/).
+
 A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
 session ends after the recording) or the visualiser. Each line reaches the
@@ -50,9 +62,11 @@ up to then.
 
 Exit status: 0 when the session ends, also when the reader of the output goes
 away (a closed pipe, as with "| head"); 1 when the driver cannot be loaded or
-lacks entry points that it must have, or when a line of the recording or of
-the output cannot be written (the session ends there); 2 for a wrong command
-line, or --record naming the scenario that NORVABOARD_SCENARIO plays.)";
+lacks entry points that it must have, when a line of the recording or of the
+output cannot be written (the session ends there), or the --json file cannot
+be written; 2 for a wrong command line (a bad --size-mm or --limit among
+them), --record or --json naming the scenario that NORVABOARD_SCENARIO plays
+or both the same file, or measuring with --duration 0.)";
 
 int usageError(const QString& message)
 {
@@ -77,6 +91,31 @@ bool milliseconds(const QCommandLineParser& parser, const QCommandLineOption& op
     }
     *ms = qRound64(seconds * 1000);
     return true;
+}
+
+// "<width>x<height>" in millimetres, both numbers above 0 with a '.' for
+// the decimal point.
+std::optional<BoardMeasurement::BoardSize> boardSize(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('x'));
+    if (parts.size() != 2)
+        return std::nullopt;
+    bool widthOk = false;
+    bool heightOk = false;
+    const BoardMeasurement::BoardSize size{QLocale::c().toDouble(parts[0], &widthOk),
+                                           QLocale::c().toDouble(parts[1], &heightOk)};
+    if (!widthOk || !heightOk || !qIsFinite(size.width) || !qIsFinite(size.height) ||
+        !(size.width > 0) || !(size.height > 0))
+        return std::nullopt;
+    return size;
+}
+
+// Whether the two paths name one file, also one that does not exist yet.
+bool sameFile(const QString& a, const QString& b)
+{
+    const std::optional<FileIdentity> identity = FileIdentity::of(a);
+    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath() ||
+           (identity && identity == FileIdentity::of(b));
 }
 
 // Whether recording to this path would empty the scenario that the
@@ -125,7 +164,29 @@ int main(int argc, char* argv[])
                        "last packet (from the start before the first): a capture played back "
                        "ends by itself."),
         QStringLiteral("seconds"));
-    parser.addOptions({help, version, raw, record, duration, idle, configure});
+    const QCommandLineOption measure(
+        QStringLiteral("measure"),
+        QStringLiteral("Measures each board and prints its figures after the summary, judged "
+                       "against the limits."));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QStringLiteral("Also writes the measurement, with every stroke, to <file> as JSON "
+                       "(implies --measure)."),
+        QStringLiteral("file"));
+    const QCommandLineOption sizeMm(
+        QStringLiteral("size-mm"),
+        QStringLiteral("The boards' width and height in millimetres, e.g. 1650x930, over what "
+                       "their descriptions say (implies --measure)."),
+        QStringLiteral("WxH"));
+    const QCommandLineOption limit(
+        QStringLiteral("limit"),
+        QStringLiteral("Changes the <limits> that figures are judged against, e.g. "
+                       "jitter=0.5,pen-rate=120; names and defaults: jitter=1 (mm), "
+                       "straightness=1 (mm), pen-rate=100 (reports/s), accuracy=2 (mm) "
+                       "(implies --measure)."),
+        QStringLiteral("limits"));
+    parser.addOptions(
+        {help, version, raw, record, duration, idle, configure, measure, json, sizeMm, limit});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -165,6 +226,41 @@ int main(int argc, char* argv[])
     if (durationMs >= 0)
         options.durationMs = int(durationMs);
     options.idleMs = int(idleMs);
+
+    options.jsonPath = parser.value(json);
+    if (parser.isSet(json) && options.jsonPath.isEmpty())
+        return usageError(QStringLiteral("--json needs a file name"));
+    if (options.jsonPath == QLatin1String("-"))
+        return usageError(QStringLiteral("--json - would mix the JSON into the lines on standard "
+                                         "output: give it a file name"));
+    if (parser.isSet(json) && playedByTheBoard(options.jsonPath))
+        return usageError(QStringLiteral("--json %1 would empty the scenario that "
+                                         "NORVABOARD_SCENARIO plays: write it to another file")
+                              .arg(options.jsonPath));
+    if (parser.isSet(json) && parser.isSet(record) &&
+        sameFile(options.jsonPath, options.recordPath))
+        return usageError(QStringLiteral("--json and --record name the same file, which would "
+                                         "hold neither: give each its own"));
+    if (parser.isSet(sizeMm)) {
+        options.boardSize = boardSize(parser.value(sizeMm));
+        if (!options.boardSize)
+            return usageError(QStringLiteral("bad --size-mm '%1': give the board's width and "
+                                             "height in millimetres as WxH, e.g. 1650x930")
+                                  .arg(parser.value(sizeMm)));
+    }
+    if (parser.isSet(limit)) {
+        std::string error;
+        const std::optional<MeasureLimits> limits =
+            MeasureLimits::parse(parser.value(limit).toStdString(), error);
+        if (!limits)
+            return usageError(QStringLiteral("bad --limit: ") + QString::fromStdString(error));
+        options.limits = *limits;
+    }
+    options.measure =
+        parser.isSet(measure) || parser.isSet(json) || parser.isSet(sizeMm) || parser.isSet(limit);
+    if (options.measure && options.durationMs == 0)
+        return usageError(QStringLiteral("--duration 0 lists the boards and measures nothing: "
+                                         "give the session time to measure"));
 
     BoardEvents session(options);
     InterruptWatcher interrupts;

@@ -48,6 +48,18 @@ PacketReport PacketReport::decode(const QByteArray& delivered, quint32 tag)
     return report;
 }
 
+std::vector<ContactReport> PacketReport::contacts(double ms) const
+{
+    std::vector<ContactReport> reports;
+    if (kind == BoardPackets::Kind::Pen)
+        reports.push_back({ContactReport::Pen, pen.pen, pen.tip, double(pen.x), double(pen.y), ms});
+    for (const NorvaHardware::TouchContact& c : touches)
+        reports.push_back({ContactReport::Touch, c.id, c.down, double(c.x), double(c.y), ms});
+    for (const NorvaHardware::EraseContact& c : erasers)
+        reports.push_back({ContactReport::Eraser, c.id, c.down, double(c.x), double(c.y), ms});
+    return reports;
+}
+
 QString PacketReport::text() const
 {
     switch (kind) {

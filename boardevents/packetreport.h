@@ -1,10 +1,13 @@
 #pragma once
 
 #include "boardpackets.h"
+#include "contactreport.h"
 #include "norvahardware.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <vector>
 
 // One packet as the driver delivered it, decoded by the board packet decoders,
 // and the text that the board events tool prints for it.
@@ -19,6 +22,11 @@ struct PacketReport
     NorvaHardware::TouchStatus status;
 
     static PacketReport decode(const QByteArray& delivered, quint32 tag);
+
+    // Each contact that the packet carries, in packet order, as the measuring
+    // core takes it, with the time the packet came: a pen is down while its
+    // tip is, a touch or an eraser while its down bit is set.
+    std::vector<ContactReport> contacts(double ms) const;
 
     // What the packet carries, e.g. "pen 0 16384 8000 tip" or
     // "touch 1 down 4000 6000 300; 2 up 9000 6000 300": for pens, touches and

@@ -9,19 +9,6 @@ QString boardName(const SessionSummary::Board& board)
     return board ? QString::number(*board) : QStringLiteral("?");
 }
 
-ContactReport contactReport(ContactReport::Kind kind, int id, bool down, qint32 x, qint32 y,
-                            double ms)
-{
-    ContactReport report;
-    report.kind = kind;
-    report.id = id;
-    report.down = down;
-    report.x = x;
-    report.y = y;
-    report.ms = ms;
-    return report;
-}
-
 QString milliseconds(const std::optional<double>& ms)
 {
     return QString::number(ms.value_or(0), 'f', 2) + QStringLiteral(" ms");
@@ -54,18 +41,13 @@ void SessionSummary::addBoard(Board board)
     stats(board);
 }
 
-void SessionSummary::add(Board board, double ms, const PacketReport& report)
+void SessionSummary::add(Board board, BoardPackets::Kind kind,
+                         const std::vector<ContactReport>& contacts)
 {
     Stats& s = stats(board);
-    ++s.packets[report.kind];
-    if (report.kind == BoardPackets::Kind::Pen) {
-        const NorvaHardware::PenEvent& pen = report.pen;
-        s.report(contactReport(ContactReport::Pen, pen.pen, pen.tip, pen.x, pen.y, ms));
-    }
-    for (const NorvaHardware::TouchContact& c : report.touches)
-        s.report(contactReport(ContactReport::Touch, c.id, c.down, c.x, c.y, ms));
-    for (const NorvaHardware::EraseContact& c : report.erasers)
-        s.report(contactReport(ContactReport::Eraser, c.id, c.down, c.x, c.y, ms));
+    ++s.packets[kind];
+    for (const ContactReport& contact : contacts)
+        s.report(contact);
 }
 
 QStringList SessionSummary::lines() const

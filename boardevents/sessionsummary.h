@@ -1,6 +1,7 @@
 #pragma once
 
-#include "packetreport.h"
+#include "boardpackets.h"
+#include "contactreport.h"
 #include "reportrates.h"
 
 #include <QStringList>
@@ -23,7 +24,8 @@ public:
 
     // Lists a board even if it sends nothing.
     void addBoard(Board board);
-    void add(Board board, double ms, const PacketReport& report);
+    // A packet of the given kind and the contacts that it carries.
+    void add(Board board, BoardPackets::Kind kind, const std::vector<ContactReport>& contacts);
 
     // The summary's lines, per board in the order they came: packets by
     // kind, contacts seen and the most down at once, then per contact kind

@@ -80,6 +80,11 @@ void BoardMeasurement::add(const ContactReport& report)
         end(index, true);
 }
 
+void BoardMeasurement::addPacket(ContactReport::Kind kind, double ms)
+{
+    m_frames[kind].add(ms);
+}
+
 BoardMeasurement::Contact& BoardMeasurement::comeDown(ContactReport::Kind kind, int id)
 {
     if (m_spare.empty()) {
@@ -322,8 +327,10 @@ std::optional<BoardMeasurement::StillContact> BoardMeasurement::lastStill() cons
 BoardMeasurement::Figures BoardMeasurement::figures() const
 {
     Figures f;
-    for (int kind = 0; kind < ContactReport::Kinds; ++kind)
+    for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
         f.rates[std::size_t(kind)] = m_rates.boardRate(ContactReport::Kind(kind));
+        f.frameRates[std::size_t(kind)] = m_frames[std::size_t(kind)].rate();
+    }
     const auto judged = [](Limited& figure, const std::optional<Worst>& worst) {
         if (worst)
             figure.worst = worst->source;

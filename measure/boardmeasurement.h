@@ -3,6 +3,7 @@
 #include "contactreport.h"
 #include "coveragegrid.h"
 #include "distribution.h"
+#include "framerate.h"
 #include "measurelimits.h"
 #include "reportrates.h"
 #include "sample.h"
@@ -29,6 +30,7 @@
 // Figures, each defined where it is declared below or in the class that
 // computes it:
 // - report rates per kind (ReportRates) and per contact;
+// - frame rates per kind (FrameRate), from the packets rather than reports;
 // - still jitter and its RMS (StillJitter), judged against the jitter limit;
 // - straightness of strokes drawn along a ruler (StrokeLine), judged
 //   against the straightness limit;
@@ -47,7 +49,8 @@
 // case allocates nothing: a contact's reports are kept until it lifts, in
 // buffers used again by later contacts, what lasts per contact (the
 // strokes) grows by doubling, and ReportRates counts the intervals in a
-// histogram of bounded size (IntervalHistogram). What a
+// histogram of bounded size (IntervalHistogram). A packet takes constant
+// time into a histogram of fixed size (FrameRate). What a
 // contact's whole path decides (straightness, jumps, taps) is computed once,
 // when it lifts. Every read below is cheap enough for a display to call at
 // each frame: none goes over the reports again.
@@ -124,6 +127,8 @@ public:
         // Per kind, ReportRates' median of its contacts' rates; the
         // intervals' statistics are rates().figures().
         std::array<ReportRates::Rate, ContactReport::Kinds> rates;
+        // Per kind, FrameRate::rate() of the packets added with addPacket().
+        std::array<std::optional<double>, ContactReport::Kinds> frameRates;
         // The pen's rate; at least the limit passes. The worst contact is the
         // pen lifted with the lowest rate.
         Limited penRate;
@@ -230,6 +235,9 @@ public:
     // Reports of each contact in the order they came, from any thread that
     // holds the caller's lock.
     void add(const ContactReport& report);
+    // A packet of the kind came at this time, whatever contacts it carries
+    // (each given to add() as well): what the frame rate counts.
+    void addPacket(ContactReport::Kind kind, double ms);
     // The session is over: contacts still down are stuck, and end here as
     // strokes that never lifted, with the figures of what they reported.
     void finish();
@@ -308,6 +316,7 @@ private:
     std::vector<Point> m_targets;
 
     ReportRates m_rates;
+    std::array<FrameRate, ContactReport::Kinds> m_frames;
     // Contacts down, and buffers of lifted ones kept for the next.
     std::vector<Contact> m_down;
     std::vector<Contact> m_spare;

@@ -42,5 +42,11 @@ for arch in x86_64 i686; do
             exit 1
         fi
     done
-    echo "Windows $arch: binding, board library and test program built; 49 plain exports each"
+    # The file properties that Windows shows: the project's version.
+    version=$(sed -n 's/^ *VALUE "FileVersion", "\(.*\)"$/\1/p' "$build_dir/norvaboardex_version.rc")
+    if ! grep -qxF "$version" <<<"$(strings -el -n1 "$build_dir/bin/libnorvaboardex.dll")"; then
+        echo "error: $build_dir/bin/libnorvaboardex.dll has no version resource $version" >&2
+        exit 1
+    fi
+    echo "Windows $arch: binding, board library and test program built; 49 plain exports each; version $version"
 done

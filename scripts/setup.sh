@@ -11,7 +11,7 @@ packages=(
     build-essential cmake mingw-w64 clang libclang-rt-14-dev
     qtbase5-dev qtbase5-dev-tools libbenchmark-dev libevdev-dev pkg-config
     xvfb openbox xdotool imagemagick x11-utils wine64
-    umockdev libumockdev-dev
+    umockdev libumockdev-dev lintian
 )
 
 missing=()

@@ -63,6 +63,17 @@ public:
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
+    // How the program ended and what it said, for a failure's message.
+    QString outcome()
+    {
+        const QString ended =
+            process.state() != QProcess::NotRunning ? QStringLiteral("still running")
+            : process.exitStatus() == QProcess::CrashExit
+                ? QStringLiteral("crashed (%1)").arg(process.errorString())
+                : QStringLiteral("exit status %1").arg(process.exitCode());
+        return ended + "; output:\n" + lines().join('\n') + "\nerrors:\n" + errors();
+    }
+
     QStringList lines()
     {
         output += QString::fromUtf8(process.readAllStandardOutput());

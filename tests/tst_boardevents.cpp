@@ -1,13 +1,18 @@
 // The board events tool as its users run it, against the simulated board:
 // the lines it prints, plug-and-play, the summary's rates, the recording
 // played back, also when cut short, Ctrl+C, the end after an idle time,
-// failed writes, and its command line.
+// failed writes, the measurement against the core fed the same reports, and
+// its command line.
 
 #include "boardeventsrun.h"
+#include "boardmeasurement.h"
 #include "boardpackets.h"
 #include "recordings.h"
 #include "simulatedboard.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -16,6 +21,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +97,102 @@ bool rateFollowsFromTimes(BoardEventsRun& session, const QString& kind)
     return same;
 }
 
+const char* const KindNames[ContactReport::Kinds] = {"pen", "touch", "eraser"};
+
+// One board's event lines to the core, each packet and its contacts at its
+// line's time: what the session received, as it printed it.
+void addPrinted(BoardEventsRun& session, int device, BoardMeasurement& core)
+{
+    const QStringList events = session.events();
+    const QList<double> times = session.times();
+    for (int i = 0; i < events.size(); ++i) {
+        const QStringList words = events[i].split(' ');
+        const auto kind = std::find(std::begin(KindNames), std::end(KindNames), words.value(1));
+        if (words[0].toInt() != device || kind == std::end(KindNames))
+            continue;
+        const auto contactKind = ContactReport::Kind(kind - std::begin(KindNames));
+        core.addPacket(contactKind, times[i]);
+        if (words.size() < 3)
+            continue;
+        // "<index> <x> <y> [tip]..." for a pen, "<id> down|up <x> <y> ...; ..." else.
+        const bool pen = kind == std::begin(KindNames);
+        for (const QString& contact : events[i].section(' ', 2).split("; ")) {
+            const QStringList w = contact.split(' ');
+            core.add({contactKind, w[0].toInt(), pen ? w.contains("tip") : w[1] == "down",
+                      w[pen ? 1 : 2].toDouble(), w[pen ? 2 : 3].toDouble(), times[i]});
+        }
+    }
+}
+
+// A figure from the JSON against the core's: both none, or the same within
+// what the printed times' rounding to a microsecond changes.
+bool same(const QJsonValue& json, const std::optional<double>& core)
+{
+    if (json.isNull() && !core)
+        return true;
+    if (json.isDouble() && core && qAbs(json.toDouble() - *core) <= 1e-3 + 1e-4 * qAbs(*core))
+        return true;
+    qWarning("JSON %s, core %s",
+             QJsonDocument(QJsonArray{json}).toJson(QJsonDocument::Compact).constData(),
+             core ? qPrintable(QString::number(*core)) : "none");
+    return false;
+}
+
+QJsonValue verdict(MeasureLimits::Verdict verdict)
+{
+    return verdict == MeasureLimits::Verdict::None
+               ? QJsonValue()
+               : QJsonValue(verdict == MeasureLimits::Verdict::Pass ? "pass" : "fail");
+}
+
+// Every figure of a board's JSON against the core fed the same reports.
+void compareWithCore(const QJsonObject& board, const BoardMeasurement& core)
+{
+    const BoardMeasurement::Figures f = core.figures();
+    std::optional<double> longest;
+    for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
+        QVERIFY(same(board["rate_hz"][KindNames[kind]], f.rates[std::size_t(kind)].rate));
+        QVERIFY(same(board["frame_rate_hz"][KindNames[kind]], f.frameRates[std::size_t(kind)]));
+        QCOMPARE(board["most_down"][KindNames[kind]].toInt(),
+                 f.mostAtOnceOfKind[std::size_t(kind)]);
+        const std::optional<double> gap = core.rates().figures(ContactReport::Kind(kind)).longest;
+        if (gap && (!longest || *gap > *longest))
+            longest = gap;
+    }
+    QVERIFY(same(board["longest_gap_ms"], longest));
+    QCOMPARE(board["most_down"]["all"].toInt(), f.mostAtOnce);
+    QCOMPARE(board["coverage"].toDouble(), f.coverage);
+    const QJsonObject anomalies = board["anomalies"].toObject();
+    QCOMPARE(anomalies["stuck"].toInt(), int(f.anomalies.stuck));
+    QCOMPARE(anomalies["orphan_lifts"].toInt(), int(f.anomalies.orphanLifts));
+    QCOMPARE(anomalies["short"].toInt(), int(f.anomalies.shortContacts));
+    QVERIFY(same(anomalies["jumps"],
+                 f.anomalies.jumps ? std::optional<double>(*f.anomalies.jumps) : std::nullopt));
+    QVERIFY(same(board["jitter_mm"], f.jitter.value));
+    QVERIFY(same(board["jitter_rms_mm"], f.jitterRms));
+    QVERIFY(same(board["straightness_mm"], f.straightness.value));
+    QVERIFY(same(board["pen_rate_hz"], f.penRate.value));
+    QCOMPARE(board["verdicts"]["jitter"], verdict(f.jitter.verdict));
+    QCOMPARE(board["verdicts"]["straightness"], verdict(f.straightness.verdict));
+    QCOMPARE(board["verdicts"]["pen-rate"], verdict(f.penRate.verdict));
+
+    const QJsonArray strokes = board["strokes"].toArray();
+    QCOMPARE(strokes.size(), int(core.strokes().size()));
+    for (int i = 0; i < strokes.size(); ++i) {
+        const QJsonObject json = strokes[i].toObject();
+        const BoardMeasurement::Stroke& s = core.strokes()[std::size_t(i)];
+        QCOMPARE(json["kind"].toString(), QString(KindNames[s.kind]));
+        QCOMPARE(json["id"].toInt(), s.id);
+        QVERIFY(same(json["start_ms"], s.startMs));
+        QCOMPARE(json["reports"].toInt(), int(s.reports));
+        QVERIFY(same(json["rate_hz"], s.rate));
+        QVERIFY(same(json["length_mm"], s.length));
+        QVERIFY(same(json["jitter_mm"], s.jitter));
+        QVERIFY(same(json["jitter_rms_mm"], s.jitterRms));
+        QVERIFY(same(json["straightness_mm"], s.straightness));
+    }
+}
+
 } // namespace
 
 class TestBoardEvents : public QObject
@@ -109,6 +211,7 @@ private slots:
     void failedWriteEndsSession();
     void durationCountsFromStart();
     void outputGoesAway();
+    void measure();
     void commandLine();
 };
 
@@ -141,7 +244,7 @@ void TestBoardEvents::everyKindOfPacket()
     QVERIFY(session.waitForEvents(2));
     touch(ready);
     QVERIFY(session.waitForEvents(12));
-    QCOMPARE(session.interrupt(), 0);
+    QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
 
     QStringList events = session.events();
     QCOMPARE(events.size(), 12);
@@ -202,7 +305,7 @@ void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
         QVERIFY(session.waitForEvents(1));
         touch(ready);
         QVERIFY(session.waitForEvents(expected.size()));
-        QCOMPARE(session.interrupt(), 0);
+        QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
         QCOMPARE(session.events(), expected);
         QCOMPARE(session.summary().filter(" packets "),
                  QStringList({"# board 1001 packets 1 pen 1 touch 0 eraser 0 status 0 ignored 0",
@@ -222,7 +325,7 @@ void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
     SimulatedBoard replay(readAll(recording).toUtf8());
     BoardEventsRun session({});
     session.waitForEvents(expected.size());
-    QCOMPARE(session.interrupt(), 0);
+    QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
     QCOMPARE(session.events(), expected);
 }
 
@@ -241,7 +344,7 @@ void TestBoardEvents::summaryRates()
                                     "eraser 7 up 200 100 10 10\n");
     BoardEventsRun session({});
     QVERIFY(session.waitForEvents(2 + 178));
-    QCOMPARE(session.interrupt(), 0);
+    QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
     const QStringList summary = session.summary();
     QCOMPARE(summary.size(), 5);
     QCOMPARE(summary.mid(0, 2),
@@ -265,7 +368,7 @@ void TestBoardEvents::summaryRatesOfRecording()
                          QFile::encodeName(recordingPath("touch-display-22in-10-fingers.events")) +
                          " 4\n");
     BoardEventsRun session({"--idle", "2"});
-    QCOMPARE(session.finish(), 0);
+    QVERIFY2(session.finish() == 0, qPrintable(session.outcome()));
     QVERIFY(session.summary().filter(" touch rated-contacts 66 ").size() == 1);
     QVERIFY(rateFollowsFromTimes(session, "touch"));
 }
@@ -275,7 +378,7 @@ void TestBoardEvents::idleEndsSession()
     // A few packets and then nothing, as a capture played back ends.
     SimulatedBoard board(OneBoard + "wait callback 1\npen 0 1 1 tip\npen 0 2 2 tip\npen 0 2 2\n");
     BoardEventsRun session({"--idle", "1"});
-    QCOMPARE(session.finish(), 0);
+    QVERIFY2(session.finish() == 0, qPrintable(session.outcome()));
     // The packets may come before the line that ends the enumeration.
     QCOMPARE(session.events().filter(" pen "),
              QStringList({"1001 pen 0 1 1 tip", "1001 pen 0 2 2 tip", "1001 pen 0 2 2"}));
@@ -284,40 +387,64 @@ void TestBoardEvents::idleEndsSession()
     // No packet at all: counted from the start.
     SimulatedBoard silent(OneBoard);
     BoardEventsRun quiet({"--idle", "0.5"});
-    QCOMPARE(quiet.finish(), 0);
+    QVERIFY2(quiet.finish() == 0, qPrintable(quiet.outcome()));
     QCOMPARE(quiet.events().size(), 2);
     QVERIFY(
         quiet.lines().contains("# board 1001 packets 0 pen 0 touch 0 eraser 0 status 0 ignored 0"));
 }
 
+namespace {
+
+// A run of the program copied into a folder with this driver library beside
+// it, which the loader finds first whether it looks in LD_LIBRARY_PATH or in
+// the program's run path first; the library's path in *driver.
+BoardEventsRun* runBeside(const QTemporaryDir& folder, const QByteArray& library,
+                          const QStringList& arguments, QString* driver)
+{
+    *driver = folder.filePath("libnorvaboardex.so");
+    QFile file(*driver);
+    const QString program = folder.filePath("boardevents");
+    if (!file.open(QIODevice::WriteOnly) || file.write(library) != library.size() ||
+        !QFile::copy(BOARDEVENTS, program))
+        return nullptr;
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_LIBRARY_PATH", folder.path());
+    return new BoardEventsRun(arguments, program, environment);
+}
+
+} // namespace
+
 void TestBoardEvents::unusableDriver()
 {
-    // Garbage where the library is found first: its path and why.
+    // Garbage where the library is found first: its path and why. A
+    // duration, so that a driver loaded from elsewhere ends in a failure
+    // that says so rather than in a time-out.
     QTemporaryDir corrupt;
-    QFile garbage(corrupt.filePath("libnorvaboardex.so"));
-    QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')) == 4096);
-    garbage.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_LIBRARY_PATH", corrupt.path());
-    BoardEventsRun broken({}, BOARDEVENTS, environment);
-    QCOMPARE(broken.finish(), 1);
-    QVERIFY2(broken.errors().contains(QRegularExpression(
+    QString driver;
+    const std::unique_ptr<BoardEventsRun> broken(
+        runBeside(corrupt, QByteArray(4096, 'x'), {"--duration", "10"}, &driver));
+    QVERIFY(broken);
+    QVERIFY2(broken->finish() == 1, qPrintable(broken->outcome()));
+    QVERIFY2(broken->errors().contains(QRegularExpression(
                  "^boardevents: no board driver: libnorvaboardex.so cannot be loaded: " +
-                 QRegularExpression::escape(garbage.fileName()) + ": \\w.*\n$")),
-             qPrintable(broken.errors()));
+                 QRegularExpression::escape(driver) + ": \\w.*\n$")),
+             qPrintable(broken->errors()));
 
     // Only what enumeration needs: the required entry points missing, not
     // those that the binding does without, nor a session.
-    environment.insert("LD_LIBRARY_PATH", ENUMERATION_ONLY_DRIVER);
-    BoardEventsRun partial({"--duration", "0"}, BOARDEVENTS, environment);
-    QCOMPARE(partial.finish(), 1);
-    QCOMPARE(partial.lines(), QStringList());
-    const QString lacks =
-        ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so lacks 43 of the entry points "
-                                "that it must have: ";
-    QVERIFY2(partial.errors().startsWith("boardevents: the board driver " + lacks),
-             qPrintable(partial.errors()));
-    const QStringList missing = partial.errors().trimmed().section(": ", 2).split(", ");
+    QTemporaryDir enumerationOnly;
+    QFile library(ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so");
+    QVERIFY(library.open(QIODevice::ReadOnly));
+    const std::unique_ptr<BoardEventsRun> partial(
+        runBeside(enumerationOnly, library.readAll(), {"--duration", "0"}, &driver));
+    QVERIFY(partial);
+    QVERIFY2(partial->finish() == 1, qPrintable(partial->outcome()));
+    QCOMPARE(partial->lines(), QStringList());
+    const QString lacks = driver + " lacks 43 of the entry points that it must have: ";
+    QVERIFY2(partial->errors().startsWith("boardevents: the board driver " + lacks),
+             qPrintable(partial->errors()));
+    const QStringList missing = partial->errors().trimmed().section(": ", 2).split(", ");
     QCOMPARE(missing.size(), 43);
     for (const char* name : {"norvaAttach", "norvaSetCallback", "norvaSetTouchDestinationEx",
                              "norvaSetPointingDeviceDestinationEx"})
@@ -349,7 +476,7 @@ void TestBoardEvents::roundTripKeepsLines()
     SimulatedBoard replay(written.left(written.lastIndexOf('\n') + 1).toUtf8());
     BoardEventsRun session({"--raw"});
     QVERIFY(session.waitForEvents(2 + written.count("\nraw ")));
-    QCOMPARE(session.interrupt(), 0);
+    QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
     QCOMPARE(session.events().mid(0, events.size()), events);
 }
 
@@ -361,7 +488,7 @@ void TestBoardEvents::interruptCompletesRecordingAndDetaches()
     qputenv("NORVABOARD_SCENARIO", "demo");
     BoardEventsRun session({"--record", recording, "--configure"});
     QVERIFY(session.waitForEvents(2 + 5));
-    QCOMPARE(session.interrupt(), 0);
+    QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
 
     // Every packet printed is in the recording, and the recording is whole.
     const int packets = session.events().size() - 2;
@@ -400,7 +527,7 @@ void TestBoardEvents::failedWriteEndsSession()
             QVERIFY(session.waitForEvents(2 + 5));
             ::close(reader);
         }
-        QCOMPARE(session.finish(), 1);
+        QVERIFY2(session.finish() == 1, qPrintable(session.outcome()));
         const QString reason = target == pipe ? "Broken pipe" : "No space left on device";
         QVERIFY2(session.errors().startsWith(
                      QStringLiteral("boardevents: cannot write %1: %2").arg(target, reason)),
@@ -428,7 +555,7 @@ void TestBoardEvents::durationCountsFromStart()
     QVERIFY(scenario.open(QIODevice::WriteOnly));
     scenario.write(OneBoard + "wait callback 1\nwait 500\npen 0 1 1 tip\n");
     scenario.close();
-    QCOMPARE(session.finish(), 0);
+    QVERIFY2(session.finish() == 0, qPrintable(session.outcome()));
     QCOMPARE(session.events(),
              QStringList({"board 0 device 1001 hid<NORVA-SIM-1> vid<1f2e> pid<0042> xp<4> xt<20> "
                           "xl<1>",
@@ -443,15 +570,94 @@ void TestBoardEvents::outputGoesAway()
     qputenv("NORVABOARD_SCENARIO", "demo");
     BoardEventsRun head({"-c", "\"$0\" | head -n 3 >/dev/null; exit ${PIPESTATUS[0]}", BOARDEVENTS},
                         "bash");
-    QCOMPARE(head.finish(), 0);
+    QVERIFY2(head.finish() == 0, qPrintable(head.outcome()));
     QCOMPARE(head.errors(), QString());
     QCOMPARE(board.calls().last(), QStringLiteral("norvaDetach()"));
 
     BoardEventsRun full({"-c", "exec \"$0\" >/dev/full", BOARDEVENTS}, "bash");
-    QCOMPARE(full.finish(), 1);
+    QVERIFY2(full.finish() == 1, qPrintable(full.outcome()));
     QVERIFY2(full.errors().startsWith("boardevents: cannot write to standard output: No space "
                                       "left on device"),
              qPrintable(full.errors()));
+}
+
+void TestBoardEvents::measure()
+{
+    // Board 1, 400 x 300 mm by its description: a finger held still with a
+    // wobble of 0.49 mm, a pen along a ruler with one of 0.73 mm, two lifts of
+    // touches never down and a touch of 9 ms. Then board 2 in its place,
+    // without a size: the pen again, and a finger still down at Ctrl+C.
+    const QByteArray pen =
+        "repeat 60\npen 0 2000..30000 sin(8000,80,2) tip\nwait 9\nend\npen 0 30000 8000\n";
+    SimulatedBoard board(
+        "board 1 hid<A> xp<1> xt<4> mm<400,300>\n"
+        "board 2 unplugged hid<B> xp<1> xt<4>\n"
+        "wait callback 1\n"
+        "repeat 80\ntouch 1 down sin(16384,40,3) cos(16384,40,3) 300\nwait 9\nend\n"
+        "touch 1 up 16384 16384 300\n" +
+        pen +
+        "touch 7 up 100 100 300; 8 up 200 100 300\n"
+        "touch 2 down 100 30000 300\nwait 9\ntouch 2 up 100 30000 300\n"
+        "unplug 1\nplug 2\nwait callback 2\nuse 2\n" +
+        pen + "touch 5 down 9000 9000 300\nwait 9\ntouch 5 down 9000 9000 300\n");
+    QTemporaryDir dir;
+    const QString json = dir.filePath("measure.json");
+    BoardEventsRun session({"--json", json, "--limit", "jitter=0.3"});
+    QVERIFY2(session.waitUntil([&] { return session.events().filter("1002 touch 5").size() == 2; }),
+             qPrintable(session.outcome()));
+    QVERIFY2(session.interrupt() == 0, qPrintable(session.outcome()));
+
+    QJsonParseError parsed;
+    const QJsonObject document = QJsonDocument::fromJson(readAll(json).toUtf8(), &parsed).object();
+    QCOMPARE(parsed.error, QJsonParseError::NoError);
+    QCOMPARE(document["limits"]["jitter"].toDouble(), 0.3);
+    const QJsonArray boards = document["boards"].toArray();
+    QCOMPARE(boards.size(), 2);
+    std::string error;
+    const std::optional<MeasureLimits> limits = MeasureLimits::parse("jitter=0.3", error);
+    std::vector<BoardMeasurement> cores;
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject measured = boards[i].toObject();
+        QCOMPARE(measured["device"].toInt(), 1001 + i);
+        for (const char* name : {"size_mm", "rate_hz", "longest_gap_ms", "most_down", "coverage",
+                                 "anomalies", "strokes"})
+            QVERIFY2(measured.contains(name), name);
+        for (const char* name : {"kind", "id", "start_ms", "reports", "rate_hz", "length_mm",
+                                 "jitter_mm", "jitter_rms_mm", "straightness_mm"})
+            QVERIFY2(measured["strokes"][0].toObject().contains(name), name);
+        const std::optional<BoardMeasurement::BoardSize> size =
+            i == 0 ? std::optional(BoardMeasurement::BoardSize{400, 300}) : std::nullopt;
+        cores.emplace_back(size, *limits);
+        addPrinted(session, 1001 + i, cores.back());
+        cores.back().finish();
+        compareWithCore(measured, cores.back());
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QCOMPARE(boards[0]["size_mm"].toArray(), (QJsonArray{400, 300}));
+    QCOMPARE(boards[0]["verdicts"]["jitter"].toString(), "fail");
+    QCOMPARE(boards[0]["verdicts"]["straightness"].toString(), "pass");
+    // Without a size: said once, no figure in mm, the rates and counts given.
+    QVERIFY(boards[1]["size_mm"].isNull());
+    QVERIFY(boards[1]["strokes"][0]["length_mm"].isNull());
+    QVERIFY(boards[1]["rate_hz"]["pen"].isDouble());
+    QCOMPARE(boards[1]["anomalies"]["stuck"].toInt(), 1);
+    const QStringList complaints = session.errors().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(complaints.size(), 1);
+    QVERIFY(complaints[0].contains("board 1002") && complaints[0].contains("--size-mm WxH"));
+
+    // The report gives the verdicts, and the worst contact by id and time.
+    const QStringList lines = session.lines();
+    const auto count = [&lines](const QString& pattern) {
+        return lines.filter(QRegularExpression(pattern)).size();
+    };
+    QCOMPARE(count("^#   size +none: "), 1);
+    QCOMPARE(count("^#   jitter +FAIL .*, limit 0.3 mm$"), 1);
+    QCOMPARE(count("^#   straightness +PASS "), 1);
+    QCOMPARE(count("^#   pen rate +(PASS|FAIL) .*, limit 100/s$"), 2);
+    const BoardMeasurement::Source worst = *cores[0].figures().jitter.worst;
+    QCOMPARE(count(QStringLiteral("; worst touch 1, still from %1 ms$").arg(worst.ms, 0, 'f', 3)),
+             1);
 }
 
 void TestBoardEvents::commandLine()
@@ -460,16 +666,18 @@ void TestBoardEvents::commandLine()
     qunsetenv("NORVABOARD_SCENARIO");
     qunsetenv("NORVABOARD_LOG");
     const QString usage = "\nUsage: boardevents [--raw] [--record <file>] [--duration <seconds>] "
-                          "[--idle <seconds>]\n                   [--configure]\n"
+                          "[--idle <seconds>]\n                   [--configure] [--measure] "
+                          "[--json <file>] [--size-mm <WxH>]\n"
+                          "                   [--limit <name>=<value>[,...]]\n"
                           "       boardevents -h | --help | --version\n";
     BoardEventsRun help({"--help"});
-    QCOMPARE(help.finish(), 0);
+    QVERIFY2(help.finish() == 0, qPrintable(help.outcome()));
     const QString helpText = help.lines().join('\n');
     QVERIFY(helpText.startsWith("boardevents " VISUALVIEW_VERSION + usage));
     QVERIFY(help.lines().contains("  --record <file>       Also writes the session to <file> as a "
                                   "scenario for the"));
     BoardEventsRun version({"--version"});
-    QCOMPARE(version.finish(), 0);
+    QVERIFY2(version.finish() == 0, qPrintable(version.outcome()));
     QCOMPARE(version.lines(), QStringList({"boardevents " VISUALVIEW_VERSION}));
 
     QTemporaryDir dir;
@@ -483,16 +691,26 @@ void TestBoardEvents::commandLine()
          {QStringList{"--bogus"}, QStringList{"--duration", "-1"}, QStringList{"--duration"},
           QStringList{"extra"}, QStringList{"--idle", "soon"}, QStringList{"--idle", "3000000"},
           QStringList{"--idle"}, QStringList{"--record", "-", "--duration", "0"},
-          QStringList{"--record", alias, "--duration", "0"}}) {
+          QStringList{"--record", alias, "--duration", "0"}, QStringList{"--json", alias},
+          QStringList{"--json", "-"}, QStringList{"--json", "a.txt", "--record", "./a.txt"},
+          QStringList{"--size-mm", "300"}, QStringList{"--size-mm", "0x200"},
+          QStringList{"--measure", "--duration", "0"}, QStringList{"--limit", "jitter=0"}}) {
         BoardEventsRun session(wrong);
-        QCOMPARE(session.finish(), 2);
+        QVERIFY2(session.finish() == 2, qPrintable(session.outcome()));
         QVERIFY2(session.errors().contains(usage), qPrintable(session.errors()));
     }
     QVERIFY(readAll(scenario).startsWith(OneBoard));
+    // The limits' own message.
+    std::string error;
+    QVERIFY(!MeasureLimits::parse("pen-rate=fast", error));
+    BoardEventsRun badLimit({"--limit", "pen-rate=fast"});
+    QCOMPARE(badLimit.finish(), 2);
+    QVERIFY(badLimit.errors().startsWith(
+        "boardevents: bad --limit: " + QString::fromStdString(error) + '\n'));
 
     // 0 lists the boards, without a summary of a session that did not take place.
     BoardEventsRun listing({"--duration", "0"});
-    QCOMPARE(listing.finish(), 0);
+    QVERIFY2(listing.finish() == 0, qPrintable(listing.outcome()));
     // The board's first packet may come before the count: it waits only for
     // the board's callback, which enumeration registers first.
     QCOMPARE(listing.events().filter(QRegularExpression("^board")),
@@ -503,11 +721,15 @@ void TestBoardEvents::commandLine()
 
     qunsetenv("NORVABOARD_SCENARIO");
     BoardEventsRun unwritable({"--record", "/nonexistent/session.txt"});
-    QCOMPARE(unwritable.finish(), 1);
+    QVERIFY2(unwritable.finish() == 1, qPrintable(unwritable.outcome()));
     QVERIFY(unwritable.errors().startsWith("boardevents: cannot write /nonexistent/session.txt: "));
+    BoardEventsRun unwritableJson({"--json", "/nonexistent/measure.json"});
+    QCOMPARE(unwritableJson.finish(), 1);
+    QVERIFY(unwritableJson.errors().startsWith(
+        "boardevents: cannot write /nonexistent/measure.json: "));
 
     BoardEventsRun noBoard({"--duration", "0"});
-    QCOMPARE(noBoard.finish(), 0);
+    QVERIFY2(noBoard.finish() == 0, qPrintable(noBoard.outcome()));
     QCOMPARE(noBoard.events(), QStringList({"boards 0 of 0"}));
     QCOMPARE(noBoard.lines().filter(QRegularExpression("^# ")),
              QStringList({"# boardevents: ms since start, the board (device id, ? when not known) "
@@ -522,7 +744,7 @@ void TestBoardEvents::commandLine()
     qputenv("LD_LIBRARY_PATH", "");
     BoardEventsRun noDriver({}, copy);
     qputenv("LD_LIBRARY_PATH", path);
-    QCOMPARE(noDriver.finish(), 1);
+    QVERIFY2(noDriver.finish() == 1, qPrintable(noDriver.outcome()));
     QVERIFY(noDriver.errors().contains("boardevents: no board driver"));
 }
 

@@ -100,6 +100,7 @@ private slots:
     void stillJitter();
     void straightness();
     void ratesAndAnomalies();
+    void frameRate();
     void mostAtOnceAndClear();
     void coverage();
     void tapAccuracy();
@@ -232,6 +233,41 @@ void TestBoardMeasurement::ratesAndAnomalies()
     QCOMPARE(m.figures().anomalies.stuck, std::size_t(1));
     QCOMPARE(m.figures().downNow, 0);
     QVERIFY(!m.strokes().back().lifted && m.strokes().back().id == 6);
+}
+
+void TestBoardMeasurement::frameRate()
+{
+    // Pen packets every 5 ms for a second, none for 3 s (out of range),
+    // another second, one stretch of 45 ms with packets lost, then none for
+    // a minute. The two pauses count for nothing; the 45 ms, under ten times
+    // the median, counts: 401 intervals in 2045 ms.
+    BoardMeasurement m(Board);
+    for (int k = 0; k <= 200; ++k)
+        m.addPacket(Kind::Pen, 5 * k);
+    for (int k = 0; k <= 200; ++k)
+        m.addPacket(Kind::Pen, 4000 + 5 * k);
+    m.addPacket(Kind::Pen, 5045);
+    m.addPacket(Kind::Pen, 65045);
+    // An eraser's single packet has no interval.
+    m.addPacket(Kind::Eraser, 100);
+
+    // Ten fingers scanned every 8 ms for a second, each scan sent as two
+    // packets 2 ms apart, five fingers in each; the last scan lifts them.
+    // Every finger reports 125 times a second, and the board sends twice
+    // that: 251 intervals in 1002 ms.
+    for (int scan = 0; scan <= 125; ++scan) {
+        for (int half = 0; half < 2; ++half) {
+            const double ms = 10000 + 8 * scan + 2 * half;
+            m.addPacket(Kind::Touch, ms);
+            for (int id = 5 * half; id < 5 * half + 5; ++id)
+                m.add(at(Kind::Touch, id, 100 + 50 * id, 400 + scan, ms, scan < 125));
+        }
+    }
+    const BoardMeasurement::Figures f = m.figures();
+    QVERIFY(near(f.frameRates[Kind::Pen], 401 * 1000.0 / 2045));
+    QVERIFY(!f.frameRates[Kind::Eraser]);
+    QVERIFY(near(f.frameRates[Kind::Touch], 251 * 1000.0 / 1002));
+    QVERIFY(near(f.rates[Kind::Touch].rate, 125));
 }
 
 void TestBoardMeasurement::mostAtOnceAndClear()

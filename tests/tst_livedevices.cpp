@@ -163,7 +163,7 @@ void readLive(const QString& file, const QStringList& options, const Translation
     QVERIFY(run.waitUntil([&] {
         return run.events().contains("pnp") && packets(run).size() >= expected.packets.size();
     }));
-    QCOMPARE(run.interrupt(), 0);
+    QVERIFY2(run.interrupt() == 0, qPrintable(run.outcome()));
     live = packets(run);
 }
 
@@ -239,7 +239,7 @@ void tst_LiveDevices::autoTakesDirectDevicesOnly()
     // Each with its size, from the resolutions that the device gives.
     QVERIFY(deviceOf(found, "mm<595.8,334.4> hid<Advanced Silicon") >= 0);
     QVERIFY(deviceOf(found, "mm<265.1,167.2> hid<Wacom Cintiq 12WX>") >= 0);
-    QCOMPARE(run.interrupt(), 0);
+    QVERIFY2(run.interrupt() == 0, qPrintable(run.outcome()));
 }
 
 // A device that appears is a board plugged in; one that goes is unplugged,
@@ -290,7 +290,7 @@ void tst_LiveDevices::devicesComeAndGo()
         run.waitUntil([&] { return run.events().count("pnp") == 4 && boards(run).size() == 2; }));
     QCOMPARE(deviceOf(boards(run), penName), pen);
     QCOMPARE(deviceOf(boards(run), touchName), touchscreen);
-    QCOMPARE(run.interrupt(), 0);
+    QVERIFY2(run.interrupt() == 0, qPrintable(run.outcome()));
 }
 
 void tst_LiveDevices::droppedEventsResynchronise_data()
@@ -394,7 +394,7 @@ void tst_LiveDevices::twoDevicesAtOnce()
     devices.remove(5);
     devices.remove(6);
     QVERIFY(run.waitUntil([&] { return packets(run).size() >= total; }));
-    QCOMPARE(run.interrupt(), 0);
+    QVERIFY2(run.interrupt() == 0, qPrintable(run.outcome()));
 
     // Each packet is the next of one device's but for the ids of its touch
     // and eraser contacts; each contact keeps the live id it got while down.
@@ -522,7 +522,7 @@ void tst_LiveDevices::unreadableNodeAtHotPlug()
     QCOMPARE(chmod(terminal(6).constData(), 0), 0);
     QVERIFY(devices.move(6, 8));
     QVERIFY(run.waitUntil([&] { return run.errors().contains("Permission denied"); }, Patience));
-    QCOMPARE(run.interrupt(), 0);
+    QVERIFY2(run.interrupt() == 0, qPrintable(run.outcome()));
     const QString hint = QStringLiteral("is the user in the input group?");
     QCOMPARE(run.errors().count(hint), 1);
     QVERIFY(

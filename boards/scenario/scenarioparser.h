@@ -1,8 +1,8 @@
 #pragma once
 
 #include "scenario.h"
+#include "scenariowords.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,7 +13,8 @@
 // "prefix" and the repeats open), which this keeps. A repeat is handed out
 // as its first line and its end, not as a tree, so that a caller can hold
 // as much of the scenario as it likes: all of it (Scenario::parse) or one
-// line (the player of a scenario too large to hold).
+// line (the player of a scenario too large to hold). The words of a line
+// are read by ScenarioWords; this knows the commands.
 class ScenarioParser
 {
 public:
@@ -33,7 +34,7 @@ public:
         std::vector<int> repeatLines; // of the repeats open, innermost last
     };
 
-    using Report = std::function<void(const Scenario::Diagnostic&)>;
+    using Report = ScenarioWords::Report;
 
     // Every problem goes to report, named after file.
     explicit ScenarioParser(std::string file, Report report = {});
@@ -51,36 +52,23 @@ public:
     static bool mayShapeBoards(std::string_view text);
 
 private:
-    struct Token
-    {
-        std::string text;
-        std::size_t pos = 0;
-    };
-    using Tokens = std::vector<Token>;
+    std::optional<int> declaredBoard(const ScenarioWords& words, std::size_t i) const;
+    bool needsBoard(const ScenarioWords& words) const;
 
-    static Tokens tokenize(std::string_view text);
-
-    void fail(const std::string& message);
-    std::optional<long> integer(const std::string& text, long min, long max, const char* what);
-    std::optional<Scenario::Value> value(const std::string& text, const char* what);
-    std::optional<int> declaredBoard(const std::string& text);
-    bool needsBoard();
-
-    Line board(const Tokens& tokens, std::string_view text);
-    Line use(const Tokens& tokens);
-    Line prefix(const Tokens& tokens);
-    Line wait(const Tokens& tokens, Scenario::Command& command);
-    Line raw(const Tokens& tokens, Scenario::Command& command);
-    Line pen(const Tokens& tokens, Scenario::Command& command);
-    Line contacts(const Tokens& tokens, Scenario::Op op, Scenario::Command& command);
-    Line plug(const Tokens& tokens, Scenario::Op op, Scenario::Command& command);
-    Line repeat(const Tokens& tokens, Scenario::Command& command);
-    Line end(const Tokens& tokens);
-    Line play(const Tokens& tokens, Scenario::Command& command);
+    Line board(const ScenarioWords& words);
+    Line use(const ScenarioWords& words);
+    Line prefix(const ScenarioWords& words);
+    Line wait(const ScenarioWords& words, Scenario::Command& command);
+    Line raw(const ScenarioWords& words, Scenario::Command& command);
+    Line pen(const ScenarioWords& words, Scenario::Command& command);
+    Line contacts(const ScenarioWords& words, Scenario::Op op, Scenario::Command& command);
+    Line plug(const ScenarioWords& words, Scenario::Op op, Scenario::Command& command);
+    Line repeat(const ScenarioWords& words, Scenario::Command& command);
+    Line end(const ScenarioWords& words);
+    Line play(const ScenarioWords& words, Scenario::Command& command);
 
     std::string m_file;
     Report m_report;
     std::vector<Scenario::Board> m_boards;
     State m_state;
-    int m_line = 0;
 };
