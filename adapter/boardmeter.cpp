@@ -50,6 +50,7 @@ void BoardMeter::addPen(const NorvaHardware::PenEvent& event)
     const ContactReport report{ContactReport::Pen, event.pen,       event.tip,
                                double(event.x),    double(event.y), now()};
     std::lock_guard<std::mutex> lock(mutex);
+    measurement.addPacket(ContactReport::Pen, report.ms);
     measurement.add(report);
 }
 
@@ -58,6 +59,7 @@ void BoardMeter::addContacts(ContactReport::Kind kind, const Contacts& contacts)
 {
     const double ms = now();
     std::lock_guard<std::mutex> lock(mutex);
+    measurement.addPacket(kind, ms);
     for (const auto& contact : contacts)
         measurement.add({kind, contact.id, contact.down, double(contact.x), double(contact.y), ms});
 }

@@ -300,6 +300,14 @@ MeasurementOverlay::panelText(const BoardMeter::Reading& reading) const
     lines.push_back({QStringLiteral("touch rate %1, eraser rate %2")
                          .arg(rate(ContactReport::Touch), rate(ContactReport::Eraser)),
                      plain});
+    const auto frames = [&](ContactReport::Kind kind) {
+        const auto& r = f.frameRates[std::size_t(kind)];
+        return r ? QString::number(*r, 'f', 1) : QStringLiteral("none");
+    };
+    lines.push_back({QStringLiteral("packets a second: pen %1, touch %2, eraser %3")
+                         .arg(frames(ContactReport::Pen), frames(ContactReport::Touch),
+                              frames(ContactReport::Eraser)),
+                     plain});
 
     const std::optional<double> jitter =
         reading.still ? std::optional<double>(reading.still->jitter) : std::nullopt;
