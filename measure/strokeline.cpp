@@ -1,5 +1,7 @@
 #include "strokeline.h"
 
+#include "linefit.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -34,34 +36,11 @@ std::optional<StrokeLine::Fit> StrokeLine::fit(const std::vector<Sample>& sample
             return std::nullopt;
     }
 
-    double meanX = 0, meanY = 0;
-    for (const Sample& p : samples) {
-        meanX += p.x;
-        meanY += p.y;
-    }
-    meanX /= double(samples.size());
-    meanY /= double(samples.size());
-    double xx = 0, yy = 0, xy = 0;
-    for (const Sample& p : samples) {
-        xx += (p.x - meanX) * (p.x - meanX);
-        yy += (p.y - meanY) * (p.y - meanY);
-        xy += (p.x - meanX) * (p.y - meanY);
-    }
-    // The principal axis of the scatter matrix; atan2 keeps the angle
-    // defined for a vertical stroke (xx = 0).
-    const double angle = 0.5 * std::atan2(2 * xy, xx - yy);
-    const double dx = std::cos(angle);
-    const double dy = std::sin(angle);
-
+    const LineFit line = LineFit::of(samples.data(), samples.data() + samples.size());
     Fit fit;
     for (const Sample& p : samples)
-        fit.straightness =
-            std::max(fit.straightness, std::abs(-(p.x - meanX) * dy + (p.y - meanY) * dx));
-    const auto project = [&](const Sample& p) {
-        const double along = (p.x - meanX) * dx + (p.y - meanY) * dy;
-        return Sample{meanX + dx * along, meanY + dy * along, p.ms};
-    };
-    fit.from = project(first);
-    fit.to = project(last);
+        fit.straightness = std::max(fit.straightness, line.distance(p));
+    fit.from = line.project(first);
+    fit.to = line.project(last);
     return fit;
 }
