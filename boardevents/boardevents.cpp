@@ -6,9 +6,11 @@
 
 #include <QCoreApplication>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -23,7 +25,7 @@ void complain(const QString& text)
 
 BoardEvents::BoardEvents(const Options& options, QObject* parent)
     : QObject(parent), options(options), measurement(options.boardSize, options.limits),
-      hardware(std::make_unique<NorvaHardware>())
+      check(options.boardSize, options.checkLimits), hardware(std::make_unique<NorvaHardware>())
 {
     if (options.configure)
         configurator = new BoardConfigurator(hardware.get(), this);
@@ -53,6 +55,14 @@ BoardEvents::BoardEvents(const Options& options, QObject* parent)
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     connect(&deadline, &QTimer::timeout, this, &BoardEvents::stop);
+    checkDeadline.setSingleShot(true);
+    checkDeadline.setTimerType(Qt::PreciseTimer);
+    connect(&checkDeadline, &QTimer::timeout, this, [this] {
+        // Packets that came before now count first.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        check.advance(now());
+        followCheck();
+    });
     const auto queued = Qt::QueuedConnection;
     connect(this, &BoardEvents::timedPnp, this, &BoardEvents::onPnp, queued);
     connect(this, &BoardEvents::timedBoard, this, &BoardEvents::onBoard, queued);
@@ -102,8 +112,7 @@ bool BoardEvents::start()
                              "known) and what it sent"));
     if (configurator && status == 0)
         configurator->configure();
-    if (options.idleMs >= 0)
-        idle.start(std::max(0, options.idleMs - int(now())));
+    restartIdle(0);
     return true;
 }
 
@@ -114,6 +123,7 @@ void BoardEvents::stop()
     stopped = true;
     deadline.stop();
     idle.stop();
+    checkDeadline.stop();
     if (configurator)
         configurator->release();
     hardware->detachDriver();
@@ -121,6 +131,8 @@ void BoardEvents::stop()
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 
     const double ms = now();
+    check.finish(ms);
+    followCheck();
     if (recording) {
         recorder.finish(ms);
         checkRecording();
@@ -133,7 +145,7 @@ void BoardEvents::stop()
             writeLine(QStringLiteral("# no board and no packet"));
         for (const QString& line : lines)
             writeLine(QStringLiteral("# ") + line);
-        if (options.measure)
+        if (options.measure || options.check)
             report(ms);
     }
     emit finished(status);
@@ -201,21 +213,91 @@ void BoardEvents::sizeNeeded(const Board& board)
 
 void BoardEvents::report(double ms)
 {
-    measurement.finish();
-    for (const QString& line : MeasurementReport::lines(measurement))
-        writeLine(line);
+    QJsonObject document;
+    if (options.measure) {
+        measurement.finish();
+        for (const QString& line : MeasurementReport::lines(measurement))
+            writeLine(line);
+        document = MeasurementReport::json(measurement, ms);
+    }
+    if (options.check) {
+        for (const QString& line : check.report())
+            writeLine(QStringLiteral("# ") + line);
+        const QJsonObject checked = QJsonDocument::fromJson(check.json()).object();
+        if (options.measure) {
+            // Both, each under its name, beside the check's version.
+            document.remove(QStringLiteral("version"));
+            document = QJsonObject{{QStringLiteral("version"), checked.value("version")},
+                                   {QStringLiteral("check"), checked.value("check")},
+                                   {QStringLiteral("measurement"), document}};
+        } else {
+            document = checked;
+        }
+    }
     if (!json.isOpen())
         return;
-    const QByteArray text = QJsonDocument(MeasurementReport::json(measurement, ms)).toJson();
+    const QByteArray text = QJsonDocument(document).toJson();
     if (json.write(text) != text.size() || !json.flush())
-        fail(QStringLiteral("cannot write %1: %2; the measurement is in the report on standard "
-                            "output only")
+        fail(QStringLiteral("cannot write %1: %2; the report on standard output holds the same "
+                            "figures")
                  .arg(options.jsonPath, json.errorString()));
     json.close();
 }
 
+void BoardEvents::startCheck()
+{
+    if (!options.check || check.isStarted() || present.isEmpty())
+        return;
+    if (present.size() > 1) {
+        complain(QStringLiteral("the board check needs one board, and %1 are present: it waits "
+                                "until only the board to check is plugged in")
+                     .arg(present.size()));
+        return;
+    }
+    const QString problem = check.start(present.first(), foundMs);
+    if (!problem.isEmpty()) {
+        complain(problem + QStringLiteral("; the session ends"));
+        status = 1;
+        QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
+        return;
+    }
+    followCheck();
+}
+
+void BoardEvents::followCheck()
+{
+    for (const QString& line : check.takeLines())
+        std::cerr << "check: " << line.toStdString() << std::endl;
+    if (check.isQuiet() != idleHeld) {
+        idleHeld = check.isQuiet();
+        restartIdle(now());
+    }
+    if (const std::optional<double> due = check.deadline())
+        checkDeadline.start(std::max(0, int(std::ceil(*due - now()))));
+    else
+        checkDeadline.stop();
+    // The session is the check's.
+    if (check.isStarted() && !check.isRunning())
+        QMetaObject::invokeMethod(this, &BoardEvents::stop, Qt::QueuedConnection);
+}
+
+void BoardEvents::restartIdle(double ms)
+{
+    if (options.idleMs < 0 || stopped)
+        return;
+    if (idleHeld)
+        idle.stop();
+    else
+        idle.start(std::max(0, options.idleMs - int(now() - ms)));
+}
+
 void BoardEvents::onPnp(double ms)
 {
+    // Packets can no longer be told to be the checked board's.
+    if (check.isRunning()) {
+        check.finish(ms);
+        followCheck();
+    }
     changedMs = ms;
     present.clear();
     print(ms, QStringLiteral("pnp"));
@@ -226,6 +308,7 @@ void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo&
 {
     if (!changedMs)
         changedMs = ms;
+    foundMs = ms;
     present.append({device, info});
     summary.addBoard(device);
     if (options.measure && measurement.addBoard(device, info))
@@ -252,6 +335,7 @@ void BoardEvents::onCount(double ms, int count)
         checkRecording();
     }
     changedMs.reset();
+    startCheck();
     // Not once the boards were given back at the end.
     if (configurator && !stopped)
         configurator->configureLater();
@@ -267,9 +351,10 @@ void BoardEvents::onPacket(double ms, const QByteArray& bytes, quint32 tag)
     summary.add(board, report.kind, contacts);
     if (options.measure && measurement.add(board, report.kind, ms, contacts))
         sizeNeeded(board);
+    check.add(ms, contacts);
+    followCheck();
     // From when the packet came, not from when its turn came here.
-    if (idle.isActive())
-        idle.start(std::max(0, options.idleMs - int(now() - ms)));
+    restartIdle(ms);
     if (recording) {
         recorder.packet(ms, board, bytes);
         checkRecording();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scenariorecorder.h"
+#include "sessioncheck.h"
 #include "sessionmeasurement.h"
 #include "sessionsummary.h"
 
@@ -46,6 +47,11 @@ public:
         // Every board's, over what its description says.
         std::optional<BoardMeasurement::BoardSize> boardSize;
         MeasureLimits limits;
+        // Runs the board check on the one board present, and ends the
+        // session when it ends; jsonPath then gets its JSON (with the
+        // measurement's, where both are asked for).
+        bool check = false;
+        CheckLimits checkLimits;
     };
 
     explicit BoardEvents(const Options& options, QObject* parent = nullptr);
@@ -86,8 +92,15 @@ private:
     void fail(const QString& message);
     // Says once per board that its figures in millimetres need its size.
     void sizeNeeded(const Board& board);
-    // The measurement's report, and its JSON file.
+    // The check's and the measurement's reports, and the JSON file.
     void report(double ms);
+    // Starts the check on the boards of an enumeration that ended, if it can.
+    void startCheck();
+    // Says what the check asks and found, keeps the idle time and the
+    // step's deadline in step with it, and ends the session with it.
+    void followCheck();
+    // The idle time counts from ms, except while the check wants quiet.
+    void restartIdle(double ms);
     void onPnp(double ms);
     void onBoard(double ms, int index, const NorvaHardware::DeviceInfo& info, qint32 device);
     void onCount(double ms, int count);
@@ -100,16 +113,22 @@ private:
     ScenarioRecorder recorder;
     SessionSummary summary;
     SessionMeasurement measurement;
+    SessionCheck check;
+    // When the check's step ends if no packet comes.
+    QTimer checkDeadline;
     QFile json;
     bool recording = false;
     bool outputClosed = false;
     bool stopped = false;
+    // The idle time does not count while the check wants quiet.
+    bool idleHeld = false;
     int status = 0;
     // Boards whose packets come in now, and the enumeration that lists them.
     QList<ScenarioRecorder::Board> present;
     // When the boards changed: the plug-and-play notification, or the first
-    // board found at start.
+    // board found at start; and when the last board was found.
     std::optional<double> changedMs;
+    double foundMs = 0;
     // Declared last: destroyed first, so that no callback outlives the rest.
     std::unique_ptr<NorvaHardware> hardware;
     BoardConfigurator* configurator = nullptr;

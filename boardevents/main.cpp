@@ -1,4 +1,5 @@
 #include "boardevents.h"
+#include "checkjudge.h"
 #include "fileidentity.h"
 #include "interruptwatcher.h"
 
@@ -15,8 +16,9 @@ namespace {
 
 const char* const Usage =
     "Usage: boardevents [--raw] [--record <file>] [--duration <seconds>] [--idle <seconds>]\n"
-    "                   [--configure] [--measure] [--json <file>] [--size-mm <WxH>]\n"
+    "                   [--configure] [--measure] [--check] [--json <file>] [--size-mm <WxH>]\n"
     "                   [--limit <name>=<value>[,...]]\n"
+    "       boardevents --judge <folder> [--json <file>] [--limit <name>=<value>[,...]]\n"
     "       boardevents -h | --help | --version";
 
 const char* const Description = R"(
@@ -168,10 +170,22 @@ int main(int argc, char* argv[])
         QStringLiteral("measure"),
         QStringLiteral("Measures each board and prints its figures after the summary, judged "
                        "against the limits."));
+    const QCommandLineOption check(
+        QStringLiteral("check"),
+        QStringLiteral("Runs the board check on the one board present: each step's instruction "
+                       "and verdict on standard error as it comes, the report at the end; the "
+                       "session ends with the check."));
+    const QCommandLineOption judge(
+        QStringLiteral("judge"),
+        QStringLiteral("Judges again the check saved in <folder> (check.json and capture.scn, "
+                       "as the visualiser saves them), with no driver: its report, and whether "
+                       "the verdicts are those saved."),
+        QStringLiteral("folder"));
     const QCommandLineOption json(
         QStringLiteral("json"),
-        QStringLiteral("Also writes the measurement, with every stroke, to <file> as JSON "
-                       "(implies --measure)."),
+        QStringLiteral("Also writes the check's report (with --check or --judge), the "
+                       "measurement with every stroke (with --measure, which it implies "
+                       "otherwise), or both, to <file> as JSON."),
         QStringLiteral("file"));
     const QCommandLineOption sizeMm(
         QStringLiteral("size-mm"),
@@ -180,13 +194,16 @@ int main(int argc, char* argv[])
         QStringLiteral("WxH"));
     const QCommandLineOption limit(
         QStringLiteral("limit"),
-        QStringLiteral("Changes the <limits> that figures are judged against, e.g. "
-                       "jitter=0.5,pen-rate=120; names and defaults: jitter=1 (mm), "
-                       "straightness=1 (mm), pen-rate=100 (reports/s), accuracy=2 (mm) "
-                       "(implies --measure)."),
+        QStringLiteral("Changes the <limits> that the check judges against, e.g. "
+                       "jitter=0.5,pen-rate=120; names and defaults: ghosts=0, accuracy=1 (mm), "
+                       "edge-accuracy=2 (mm), jitter=1 (mm), straightness=1 (mm), "
+                       "moving-jitter=1 (mm), touch-rate=100 (reports/s), pen-rate=100 "
+                       "(reports/s), contacts=5, coverage=100 (%). Without --check or --judge, "
+                       "the measurement's: jitter, straightness, pen-rate, accuracy (implies "
+                       "--measure)."),
         QStringLiteral("limits"));
-    parser.addOptions(
-        {help, version, raw, record, duration, idle, configure, measure, json, sizeMm, limit});
+    parser.addOptions({help, version, raw, record, duration, idle, configure, measure, check, judge,
+                       json, sizeMm, limit});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -248,17 +265,38 @@ int main(int argc, char* argv[])
                                              "height in millimetres as WxH, e.g. 1650x930")
                                   .arg(parser.value(sizeMm)));
     }
+    options.check = parser.isSet(check);
+    const bool judging = parser.isSet(judge);
     if (parser.isSet(limit)) {
         std::string error;
-        const std::optional<MeasureLimits> limits =
-            MeasureLimits::parse(parser.value(limit).toStdString(), error);
-        if (!limits)
+        const std::string text = parser.value(limit).toStdString();
+        if (options.check || judging) {
+            const std::optional<CheckLimits> limits = CheckLimits::parse(text, error);
+            if (limits)
+                options.checkLimits = *limits;
+        } else if (const std::optional<MeasureLimits> limits = MeasureLimits::parse(text, error)) {
+            options.limits = *limits;
+        }
+        if (!error.empty())
             return usageError(QStringLiteral("bad --limit: ") + QString::fromStdString(error));
-        options.limits = *limits;
     }
-    options.measure =
-        parser.isSet(measure) || parser.isSet(json) || parser.isSet(sizeMm) || parser.isSet(limit);
-    if (options.measure && options.durationMs == 0)
+    if (judging) {
+        for (const QCommandLineOption* session :
+             {&raw, &record, &duration, &idle, &configure, &measure, &check}) {
+            if (parser.isSet(*session))
+                return usageError(QStringLiteral("--judge plays a saved check: --%1 has no "
+                                                 "place beside it")
+                                      .arg(session->names().constFirst()));
+        }
+        return CheckJudge::run(parser.value(judge), options.jsonPath,
+                               parser.isSet(limit) ? std::optional(options.checkLimits)
+                                                   : std::nullopt,
+                               options.boardSize);
+    }
+    options.measure = parser.isSet(measure) ||
+                      (!options.check && (parser.isSet(json) || parser.isSet(limit))) ||
+                      (parser.isSet(sizeMm) && !options.check);
+    if ((options.measure || options.check) && options.durationMs == 0)
         return usageError(QStringLiteral("--duration 0 lists the boards and measures nothing: "
                                          "give the session time to measure"));
 

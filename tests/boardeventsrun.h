@@ -56,9 +56,9 @@ public:
         return finish();
     }
 
-    int finish()
+    int finish(int timeoutMs = 30000)
     {
-        if (!process.waitForFinished(30000))
+        if (!process.waitForFinished(timeoutMs))
             return -1;
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }

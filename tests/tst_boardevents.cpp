@@ -212,6 +212,7 @@ private slots:
     void durationCountsFromStart();
     void outputGoesAway();
     void measure();
+    void check();
     void commandLine();
 };
 
@@ -660,16 +661,84 @@ void TestBoardEvents::measure()
              1);
 }
 
+// The board check on the simulated board: a clean board passes every step,
+// a check cut short is incomplete, and each saved folder is judged again
+// with the same verdicts. The steps' logic is the core's own test.
+void TestBoardEvents::check()
+{
+    const QString clean = QStringLiteral(CHECK_SCENARIOS "/clean.scenario");
+    QTemporaryDir done, cut;
+    const auto verdicts = [](const QString& path) {
+        const QJsonObject check =
+            QJsonDocument::fromJson(readAll(path).toUtf8())["check"].toObject();
+        QStringList names;
+        for (const QJsonValue& step : check["steps"].toArray())
+            names << step["verdict"].toString();
+        return names.join(',') + ' ' + check["verdict"].toString();
+    };
+    qputenv("NORVABOARD_SCENARIO", QFile::encodeName(clean));
+    BoardEventsRun whole({"--check", "--record", done.filePath("capture.scn"), "--json",
+                          done.filePath("check.json")});
+    // About 35 s, as the scenario performs it.
+    QVERIFY2(whole.finish(90000) == 0, qPrintable(whole.outcome()));
+    QCOMPARE(verdicts(done.filePath("check.json")), "pass,pass,pass,pass,pass,pass,pass pass");
+    QVERIFY(whole.lines().contains("#   verdict   PASS        "));
+    // Each step's instruction as it begins, where to act, its verdict as it ends.
+    const QString said = whole.errors();
+    QVERIFY(said.contains("check: step 2 of 7, taps: Tap each target once"));
+    QVERIFY(said.contains("check: taps: target 13 of 13 at 2, 409.6 mm (board units 40 16384)"));
+    QVERIFY(said.contains("check: sweep: PASS coverage 100%"));
+
+    // Cut short in the taps, measured as well: both in the JSON.
+    BoardEventsRun part({"--check", "--measure", "--duration", "10.6", "--record",
+                         cut.filePath("capture.scn"), "--json", cut.filePath("check.json")});
+    QVERIFY2(part.finish() == 0, qPrintable(part.outcome()));
+    QCOMPARE(verdicts(cut.filePath("check.json")),
+             "pass,not done,not done,not done,not done,not done,not done incomplete");
+    QVERIFY(QJsonDocument::fromJson(
+                readAll(cut.filePath("check.json")).toUtf8())["measurement"]["boards"]
+                .isArray());
+
+    for (const QTemporaryDir* folder : {&done, &cut}) {
+        BoardEventsRun judged({"--judge", folder->path()});
+        QVERIFY2(judged.finish() == 0, qPrintable(judged.outcome()));
+        QVERIFY(judged.lines().contains("verdicts: the same as those saved in " +
+                                        folder->filePath("check.json")));
+    }
+    // A saved verdict that its capture does not bear out.
+    const QString saved = readAll(done.filePath("check.json"));
+    QFile forged(done.filePath("check.json"));
+    QVERIFY(forged.open(QIODevice::WriteOnly));
+    forged.write(QString(saved)
+                     .replace("\"verdict\": \"pass\"\n    }", "\"verdict\": \"fail\"\n    }")
+                     .toUtf8());
+    forged.close();
+    BoardEventsRun differs({"--judge", done.path()});
+    QCOMPARE(differs.finish(), 1);
+    QVERIFY2(differs.errors().contains("board pass where fail was saved"),
+             qPrintable(differs.errors()));
+
+    // A board without a size cannot be checked; the session ends at once.
+    SimulatedBoard unsized(OneBoard + "wait callback 1\n");
+    BoardEventsRun noSize({"--check"});
+    QCOMPARE(noSize.finish(), 1);
+    QVERIFY(noSize.errors().contains(
+        "board 1001 does not give its size: the board check needs it; give its width and height "
+        "in mm with --size-mm WxH"));
+}
+
 void TestBoardEvents::commandLine()
 {
     // No board at all: the simulated board without a scenario.
     qunsetenv("NORVABOARD_SCENARIO");
     qunsetenv("NORVABOARD_LOG");
-    const QString usage = "\nUsage: boardevents [--raw] [--record <file>] [--duration <seconds>] "
-                          "[--idle <seconds>]\n                   [--configure] [--measure] "
-                          "[--json <file>] [--size-mm <WxH>]\n"
-                          "                   [--limit <name>=<value>[,...]]\n"
-                          "       boardevents -h | --help | --version\n";
+    const QString usage =
+        "\nUsage: boardevents [--raw] [--record <file>] [--duration <seconds>] "
+        "[--idle <seconds>]\n                   [--configure] [--measure] [--check] "
+        "[--json <file>] [--size-mm <WxH>]\n"
+        "                   [--limit <name>=<value>[,...]]\n"
+        "       boardevents --judge <folder> [--json <file>] [--limit <name>=<value>[,...]]\n"
+        "       boardevents -h | --help | --version\n";
     BoardEventsRun help({"--help"});
     QVERIFY2(help.finish() == 0, qPrintable(help.outcome()));
     const QString helpText = help.lines().join('\n');
@@ -694,7 +763,8 @@ void TestBoardEvents::commandLine()
           QStringList{"--record", alias, "--duration", "0"}, QStringList{"--json", alias},
           QStringList{"--json", "-"}, QStringList{"--json", "a.txt", "--record", "./a.txt"},
           QStringList{"--size-mm", "300"}, QStringList{"--size-mm", "0x200"},
-          QStringList{"--measure", "--duration", "0"}, QStringList{"--limit", "jitter=0"}}) {
+          QStringList{"--measure", "--duration", "0"}, QStringList{"--limit", "jitter=0"},
+          QStringList{"--check", "--limit", "ghosts=-1"}, QStringList{"--judge", ".", "--raw"}}) {
         BoardEventsRun session(wrong);
         QVERIFY2(session.finish() == 2, qPrintable(session.outcome()));
         QVERIFY2(session.errors().contains(usage), qPrintable(session.errors()));
