@@ -56,6 +56,11 @@ a file, with every stroke. Figures in mm need the board's size: --size-mm,
 else the mm<W,H> of its description. docs/measuring.md defines every figure
 (installed, in /usr/share/doc/visualview/docs/).
 
+--check runs the board check on the one board present: step by step, each
+instruction and verdict on standard error, PASS or FAIL against limits that
+the measuring page names the sources of; the session ends with the check.
+--judge judges a saved check again from its folder, with no driver.
+
 A recording is a scenario for the simulated board: play it back with
 NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
 session ends after the recording) or the visualiser. Each line reaches the
@@ -65,10 +70,12 @@ up to then.
 Exit status: 0 when the session ends, also when the reader of the output goes
 away (a closed pipe, as with "| head"); 1 when the driver cannot be loaded or
 lacks entry points that it must have, when a line of the recording or of the
-output cannot be written (the session ends there), or the --json file cannot
-be written; 2 for a wrong command line (a bad --size-mm or --limit among
-them), --record or --json naming the scenario that NORVABOARD_SCENARIO plays
-or both the same file, or measuring with --duration 0.)";
+output cannot be written (the session ends there), the --json file cannot
+be written, the board to check gives no size, or --judge cannot read its
+folder or finds other verdicts than those saved (a board that fails the
+check is no error); 2 for a wrong command line (a bad --size-mm or --limit
+among them), --record or --json naming the scenario that NORVABOARD_SCENARIO
+plays or both the same file, or measuring with --duration 0.)";
 
 int usageError(const QString& message)
 {
