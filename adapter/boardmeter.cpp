@@ -12,7 +12,7 @@ std::optional<BoardMeasurement::BoardSize> boardSize(const std::optional<QSizeF>
 } // namespace
 
 BoardMeter::BoardMeter(NorvaHardware* hardware, const Settings& settings, QObject* parent)
-    : QObject(parent), settings(settings), measurement(std::nullopt, settings.limits)
+    : QObject(parent), settings(settings)
 {
     resize();
     // Direct: each packet is timed and measured on the thread that delivers
@@ -103,7 +103,7 @@ void BoardMeter::resize()
     if (same)
         return;
     std::vector<BoardMeasurement::Point> targets = measurement.targets();
-    measurement = BoardMeasurement(size, settings.limits);
+    measurement = BoardMeasurement(size);
     measurement.setTargets(std::move(targets));
 }
 
@@ -127,12 +127,13 @@ BoardMeter::Reading BoardMeter::read() const
     reading.still = measurement.lastStill();
     reading.straight = measurement.lastStraight();
     reading.coverage = measurement.coverage();
-    reading.taps = measurement.taps();
+    reading.taps.assign(measurement.taps().begin(), measurement.taps().end());
     reading.targets = measurement.targets();
-    reading.limits = measurement.limits();
     reading.size = measurement.boardSize();
     reading.sizeSource = sizeSource;
     reading.boards = boards.size();
+    for (const NorvaHardware::DeviceInfo& board : boards)
+        reading.sizesDiffer |= board.millimetres != boards.front().millimetres;
     if (boards.size() == 1) {
         reading.board = boards.front().hid;
         reading.declaredPens = boards.front().xp;

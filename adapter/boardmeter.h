@@ -42,7 +42,6 @@ public:
     {
         std::optional<QSizeF> userSize;
         std::optional<QSizeF> screenSize;
-        MeasureLimits limits;
     };
 
     struct Reading
@@ -53,12 +52,14 @@ public:
         CoverageGrid coverage;
         std::vector<BoardMeasurement::Tap> taps;
         std::vector<BoardMeasurement::Point> targets;
-        MeasureLimits limits;
         std::optional<BoardMeasurement::BoardSize> size;
         SizeSource sizeSource = SizeSource::None;
-        // The boards of the last enumeration; the hid of the one board and
-        // the most pens and touches that it declares (xp, xt).
+        // The boards of the last enumeration, and whether their descriptions
+        // give different sizes (measured together, they share one); the hid
+        // of the one board and the most pens and touches that it declares
+        // (xp, xt).
         int boards = 0;
+        bool sizesDiffer = false;
         QString board;
         int declaredPens = 0;
         int declaredTouches = 0;
@@ -68,7 +69,7 @@ public:
 
     // Taps are matched against these, board units; none matches no tap.
     void setTargets(std::vector<BoardMeasurement::Point> targets);
-    // Forgets every figure; limits, size and targets stay.
+    // Forgets every figure; size and targets stay.
     void clear();
     Reading read() const;
 

@@ -68,16 +68,6 @@ std::optional<QSizeF> userSize()
     return std::nullopt;
 }
 
-MeasureLimits limits()
-{
-    std::string error;
-    if (const auto limits = MeasureLimits::parse(qgetenv("VISUALVIEW_LIMITS").toStdString(), error))
-        return *limits;
-    std::cerr << "VISUALVIEW_LIMITS: " << error << "; the default limits apply ("
-              << MeasureLimits().text() << ")" << std::endl;
-    return {};
-}
-
 } // namespace
 
 // The window is opaque: the strokes view covers all of it with opaque
@@ -101,7 +91,6 @@ VisualViewDialog::VisualViewDialog(QWidget* parent) : QDialog(parent)
     const QSizeF screenSize = screen()->physicalSize();
     if (screenSize.width() > 0 && screenSize.height() > 0)
         measuring.screenSize = screenSize;
-    measuring.limits = limits();
     adapter = std::make_unique<Quorvel>(this, measuring);
     measurements = new MeasurementOverlay(adapter->meter(), strokesView);
     connect(adapter.get(), &Quorvel::out_quorvel_pen_event, this,

@@ -24,7 +24,7 @@ void complain(const QString& text)
 } // namespace
 
 BoardEvents::BoardEvents(const Options& options, QObject* parent)
-    : QObject(parent), options(options), measurement(options.boardSize, options.limits),
+    : QObject(parent), options(options), measurement(options.boardSize),
       check(options.boardSize, options.checkLimits), hardware(std::make_unique<NorvaHardware>())
 {
     if (options.configure)
@@ -311,8 +311,16 @@ void BoardEvents::onBoard(double ms, int index, const NorvaHardware::DeviceInfo&
     foundMs = ms;
     present.append({device, info});
     summary.addBoard(device);
-    if (options.measure && measurement.addBoard(device, info))
+    bool needsSize = false;
+    const SessionMeasurement::Found found = options.measure
+                                                ? measurement.addBoard(device, info, &needsSize)
+                                                : SessionMeasurement::Found::Known;
+    if (needsSize)
         sizeNeeded(device);
+    if (found == SessionMeasurement::Found::Resized)
+        complain(QStringLiteral("board %1 came back with another size: it is measured anew, "
+                                "apart from what it measured before")
+                     .arg(device));
     if (recording) {
         recorder.found(ms, present.last());
         checkRecording();

@@ -46,7 +46,6 @@ public:
         QString jsonPath;
         // Every board's, over what its description says.
         std::optional<BoardMeasurement::BoardSize> boardSize;
-        MeasureLimits limits;
         // Runs the board check on the one board present, and ends the
         // session when it ends; jsonPath then gets its JSON (with the
         // measurement's, where both are asked for).

@@ -275,17 +275,16 @@ int main(int argc, char* argv[])
     options.check = parser.isSet(check);
     const bool judging = parser.isSet(judge);
     if (parser.isSet(limit)) {
+        if (!options.check && !judging)
+            return usageError(QStringLiteral("--limit sets the board check's limits: give it "
+                                             "with --check or --judge (the measurement judges "
+                                             "nothing)"));
         std::string error;
-        const std::string text = parser.value(limit).toStdString();
-        if (options.check || judging) {
-            const std::optional<CheckLimits> limits = CheckLimits::parse(text, error);
-            if (limits)
-                options.checkLimits = *limits;
-        } else if (const std::optional<MeasureLimits> limits = MeasureLimits::parse(text, error)) {
-            options.limits = *limits;
-        }
-        if (!error.empty())
+        const std::optional<CheckLimits> limits =
+            CheckLimits::parse(parser.value(limit).toStdString(), error);
+        if (!limits)
             return usageError(QStringLiteral("bad --limit: ") + QString::fromStdString(error));
+        options.checkLimits = *limits;
     }
     if (judging) {
         for (const QCommandLineOption* session :
@@ -300,9 +299,8 @@ int main(int argc, char* argv[])
                                                    : std::nullopt,
                                options.boardSize);
     }
-    options.measure = parser.isSet(measure) ||
-                      (!options.check && (parser.isSet(json) || parser.isSet(limit))) ||
-                      (parser.isSet(sizeMm) && !options.check);
+    options.measure =
+        parser.isSet(measure) || (!options.check && (parser.isSet(json) || parser.isSet(sizeMm)));
     if ((options.measure || options.check) && options.durationMs == 0)
         return usageError(QStringLiteral("--duration 0 lists the boards and measures nothing: "
                                          "give the session time to measure"));

@@ -2,31 +2,15 @@
 
 #include <QJsonArray>
 
-#include <array>
-
 namespace {
 
 using Kind = ContactReport::Kind;
-using Verdict = MeasureLimits::Verdict;
 using Measured = SessionMeasurement::Measured;
 
 const char* const KindNames[ContactReport::Kinds] = {"pen", "touch", "eraser"};
 
-// Where a figure's name starts in the report, and its verdict's text.
+// Where a figure's name starts in the report.
 const int NameWidth = 14;
-const int VerdictWidth = 6;
-
-// A figure judged against its limit, and the contacts that decide it.
-struct Judged
-{
-    // As --limit names it.
-    QString name;
-    BoardMeasurement::Limited figure;
-    double limit = 0;
-    // The contacts that have the figure, and those of them beyond the limit.
-    int counted = 0;
-    int beyond = 0;
-};
 
 QString kindName(Kind kind)
 {
@@ -58,19 +42,6 @@ QJsonValue value(const std::optional<int>& count)
     return count ? QJsonValue(*count) : QJsonValue();
 }
 
-QJsonValue verdictValue(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::Pass:
-        return QStringLiteral("pass");
-    case Verdict::Fail:
-        return QStringLiteral("fail");
-    case Verdict::None:
-        break;
-    }
-    return QJsonValue();
-}
-
 // The most contacts at once that the board declares: pens in xp<n>,
 // touches in xt<n>; none where its description lacks the tag.
 std::optional<int> declared(const Measured& m, Kind kind)
@@ -81,45 +52,6 @@ std::optional<int> declared(const Measured& m, Kind kind)
     if (!m.info->description.contains(QLatin1String(pen ? "xp<" : "xt<")))
         return std::nullopt;
     return pen ? m.info->xp : m.info->xt;
-}
-
-// Jitter, straightness and the pen's rate, in that order.
-std::array<Judged, 3> judge(const BoardMeasurement& m)
-{
-    const BoardMeasurement::Figures f = m.figures();
-    const MeasureLimits& limits = m.limits();
-    Judged jitter{QStringLiteral("jitter"), f.jitter, limits.jitter};
-    Judged straightness{QStringLiteral("straightness"), f.straightness, limits.straightness};
-    Judged penRate{QStringLiteral("pen-rate"), f.penRate, limits.penRate};
-    for (const BoardMeasurement::Stroke& s : m.strokes()) {
-        if (s.jitter) {
-            ++jitter.counted;
-            jitter.beyond += *s.jitter > limits.jitter;
-        }
-        if (s.straightness) {
-            ++straightness.counted;
-            straightness.beyond += *s.straightness > limits.straightness;
-        }
-        // As the core judges the pen: contacts lifted with a rate.
-        if (s.kind == ContactReport::Pen && s.lifted && s.rate) {
-            ++penRate.counted;
-            penRate.beyond += *s.rate < limits.penRate;
-        }
-    }
-    return {jitter, straightness, penRate};
-}
-
-// Failed if any figure failed, passed if any passed and none failed.
-Verdict overall(const std::array<Judged, 3>& judged)
-{
-    Verdict verdict = Verdict::None;
-    for (const Judged& j : judged) {
-        if (j.figure.verdict == Verdict::Fail)
-            return Verdict::Fail;
-        if (j.figure.verdict == Verdict::Pass)
-            verdict = Verdict::Pass;
-    }
-    return verdict;
 }
 
 // The longest interval of any kind, and its kind.
@@ -156,10 +88,6 @@ public:
     {
         lines << QStringLiteral("#   ") + name.leftJustified(NameWidth) + text;
     }
-    void judged(const QString& name, const QString& verdict, const QString& text)
-    {
-        add(name, verdict.leftJustified(VerdictWidth) + text);
-    }
     // A line that goes on from the one before, under its text.
     void more(const QString& text, int indent)
     {
@@ -170,63 +98,10 @@ private:
     QStringList& lines;
 };
 
-QString verdictText(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::Pass:
-        return QStringLiteral("PASS");
-    case Verdict::Fail:
-        return QStringLiteral("FAIL");
-    case Verdict::None:
-        break;
-    }
-    return QStringLiteral("-");
-}
-
-// How the report words a judged figure.
-struct Wording
-{
-    QString label;
-    QString unit;
-    // Why there is no figure.
-    QString none;
-    // The contacts that have the figure, one and several.
-    const char* one;
-    const char* many;
-    // "above" or "below" the limit.
-    const char* beyond;
-    // What the time of the worst contact is: "down at", "still from".
-    const char* when;
-};
-
-void addJudged(BoardLines& out, const Judged& j, const QString& figure, const Wording& w)
-{
-    const QString verdict = verdictText(j.figure.verdict);
-    const QString limit = QStringLiteral("limit %1%2").arg(j.limit).arg(w.unit);
-    if (!j.figure.value) {
-        out.judged(w.label, verdict, w.none + QStringLiteral("; ") + limit);
-        return;
-    }
-    out.judged(w.label, verdict, figure + QStringLiteral(", ") + limit);
-    QString detail = QStringLiteral("%1, %2 %3 the limit")
-                         .arg(counted(j.counted, w.one, w.many))
-                         .arg(j.beyond)
-                         .arg(QLatin1String(w.beyond));
-    if (const auto& worst = j.figure.worst)
-        detail += QStringLiteral("; %1 %2 %3, %4 %5 ms")
-                      .arg(j.name == QLatin1String("pen-rate") ? "slowest" : "worst")
-                      .arg(kindName(worst->kind))
-                      .arg(worst->id)
-                      .arg(QLatin1String(w.when))
-                      .arg(fixed(worst->ms, 3));
-    out.more(detail, VerdictWidth);
-}
-
 void boardLines(QStringList& lines, const Measured& m)
 {
     const BoardMeasurement& bm = m.measurement;
     const BoardMeasurement::Figures f = bm.figures();
-    const std::array<Judged, 3> judged = judge(bm);
     const bool sized = bm.boardSize().has_value();
 
     lines << (m.board ? QStringLiteral("# measurement of board %1: %2")
@@ -252,8 +127,8 @@ void boardLines(QStringList& lines, const Measured& m)
     for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
         const ReportRates::Rate& rate = f.rates[std::size_t(kind)];
         rates << kindName(Kind(kind)) + ' ' +
-                     (rate.rate ? QStringLiteral("%1/s (%2)")
-                                      .arg(fixed(*rate.rate, 1))
+                     (rate.rate ? QStringLiteral("%1/s, lowest %2/s (%3)")
+                                      .arg(fixed(*rate.rate, 1), fixed(*rate.lowest, 1))
                                       .arg(counted(int(rate.ratedContacts), "contact", "contacts"))
                                 : QStringLiteral("none"));
     }
@@ -284,24 +159,33 @@ void boardLines(QStringList& lines, const Measured& m)
         QStringLiteral("%1 at once: %2").arg(f.mostAtOnce).arg(most.join(QStringLiteral(", "))));
 
     const QString unmeasured = QStringLiteral("not measured without the board's size");
-    addJudged(out, judged[0],
-              QStringLiteral("%1 mm, RMS %2 mm")
-                  .arg(fixed(f.jitter.value.value_or(0), 3))
-                  .arg(fixed(f.jitterRms.value_or(0), 3)),
-              {QStringLiteral("jitter"), QStringLiteral(" mm"),
-               sized ? QStringLiteral("none: no contact held still") : unmeasured,
-               "contact held still", "contacts held still", "above", "still from"});
-    addJudged(out, judged[1], fixed(f.straightness.value.value_or(0), 3) + QStringLiteral(" mm"),
-              {QStringLiteral("straightness"), QStringLiteral(" mm"),
-               sized ? QStringLiteral("none: no straight stroke") : unmeasured, "straight stroke",
-               "straight strokes", "above", "down at"});
-    addJudged(out, judged[2], fixed(f.penRate.value.value_or(0), 1) + QStringLiteral("/s"),
-              {QStringLiteral("pen rate"), QStringLiteral("/s"),
-               QStringLiteral("none: no pen with a rate"), "pen stroke with a rate",
-               "pen strokes with a rate", "below", "down at"});
-    out.judged(QStringLiteral("accuracy"), QStringLiteral("n/a"),
-               QStringLiteral("taps on targets: measured in the visualiser; limit %1 mm")
-                   .arg(bm.limits().accuracy));
+    if (!f.jitter) {
+        out.add(QStringLiteral("jitter"),
+                sized ? QStringLiteral("none: no contact held still") : unmeasured);
+    } else {
+        const BoardMeasurement::StillRun& run = *f.jitterRun;
+        out.add(
+            QStringLiteral("jitter"),
+            QStringLiteral("%1 mm, RMS %2 mm: the largest of %3")
+                .arg(fixed(*f.jitter, 3), fixed(f.jitterRms.value_or(0), 3))
+                .arg(counted(int(f.stillContacts), "contact held still", "contacts held still")));
+        out.more(QStringLiteral("%1 %2 still from %3 ms for %4 ms, %5 reports; each contact's "
+                                "first %6 ms left out")
+                     .arg(kindName(run.source.kind))
+                     .arg(run.source.id)
+                     .arg(fixed(run.source.ms, 3), fixed(run.lengthMs, 3))
+                     .arg(run.reports)
+                     .arg(BoardMeasurement::SettleMs),
+                 0);
+    }
+    out.add(QStringLiteral("straightness"),
+            f.straightness
+                ? QStringLiteral("%1 mm: the largest of %2")
+                      .arg(fixed(*f.straightness, 3))
+                      .arg(counted(int(f.straightStrokes), "straight stroke", "straight strokes"))
+            : sized ? QStringLiteral("none: no straight stroke")
+                    : unmeasured);
+    out.add(QStringLiteral("taps"), QStringLiteral("on targets, measured in the visualiser (T)"));
 
     const BoardMeasurement::Anomalies& a = f.anomalies;
     out.add(QStringLiteral("anomalies"),
@@ -310,36 +194,17 @@ void boardLines(QStringList& lines, const Measured& m)
                 .arg(a.orphanLifts)
                 .arg(a.jumps ? QString::number(*a.jumps) : QStringLiteral("not measured"))
                 .arg(a.shortContacts));
-    out.add(QStringLiteral("strokes"), QStringLiteral("%1, each in --json").arg(f.strokes));
+    out.add(
+        QStringLiteral("strokes"),
+        bm.strokesLeftOut() == 0
+            ? QStringLiteral("%1, each in --json").arg(f.strokes)
+            : QStringLiteral("%1, the last %2 in --json").arg(f.strokes).arg(bm.strokes().size()));
     out.add(QStringLiteral("coverage"), QStringLiteral("%1 %: %2 of %3 cells reached (#)")
                                             .arg(fixed(100 * f.coverage, 1))
                                             .arg(bm.coverage().reachedCount())
                                             .arg(CoverageGrid::Cells));
     for (const QString& row : cellRows(bm.coverage()))
         out.more(row, 0);
-
-    QStringList passed, failed, without;
-    for (const Judged& j : judged)
-        (j.figure.verdict == Verdict::Pass   ? passed
-         : j.figure.verdict == Verdict::Fail ? failed
-                                             : without)
-            << j.name;
-    QStringList verdict;
-    if (!failed.isEmpty())
-        verdict << QStringLiteral("failed ") + failed.join(QStringLiteral(", "));
-    if (!passed.isEmpty())
-        verdict << QStringLiteral("passed ") + passed.join(QStringLiteral(", "));
-    if (!without.isEmpty())
-        verdict << QStringLiteral("no figure for ") + without.join(QStringLiteral(", "));
-    out.judged(QStringLiteral("verdict"), verdictText(overall(judged)),
-               verdict.join(QStringLiteral("; ")));
-}
-
-QJsonValue sourceValue(const std::optional<BoardMeasurement::Source>& source)
-{
-    if (!source)
-        return QJsonValue();
-    return QJsonObject{{"kind", kindName(source->kind)}, {"id", source->id}, {"ms", source->ms}};
 }
 
 QJsonObject strokeObject(const BoardMeasurement::Stroke& s, bool sized)
@@ -364,7 +229,6 @@ QJsonObject boardObject(const Measured& m)
 {
     const BoardMeasurement& bm = m.measurement;
     const BoardMeasurement::Figures f = bm.figures();
-    const std::array<Judged, 3> judged = judge(bm);
     const auto& size = bm.boardSize();
 
     QJsonObject o;
@@ -376,11 +240,13 @@ QJsonObject boardObject(const Measured& m)
                          ? QJsonValue("description")
                          : QJsonValue();
 
-    QJsonObject rates, frameRates, rated, intervals, most{{"all", f.mostAtOnce}}, declaredMost;
+    QJsonObject rates, lowest, frameRates, rated, intervals, most{{"all", f.mostAtOnce}},
+        declaredMost;
     for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
         const QString name = kindName(Kind(kind));
         const ReportRates::Figures r = bm.rates().figures(Kind(kind));
         rates[name] = value(r.rate);
+        lowest[name] = value(r.lowest);
         frameRates[name] = value(f.frameRates[std::size_t(kind)]);
         rated[name] = qint64(r.ratedContacts);
         intervals[name] = QJsonObject{{"count", qint64(r.intervals)},
@@ -392,6 +258,7 @@ QJsonObject boardObject(const Measured& m)
             declaredMost[name] = value(declared(m, Kind(kind)));
     }
     o["rate_hz"] = rates;
+    o["lowest_rate_hz"] = lowest;
     o["frame_rate_hz"] = frameRates;
     o["rated_contacts"] = rated;
     o["intervals"] = intervals;
@@ -400,23 +267,19 @@ QJsonObject boardObject(const Measured& m)
     o["most_down"] = most;
     o["declared_most"] = declaredMost;
 
-    o["jitter_mm"] = value(f.jitter.value);
+    o["jitter_mm"] = value(f.jitter);
     o["jitter_rms_mm"] = value(f.jitterRms);
+    o["jitter_run"] = f.jitterRun
+                          ? QJsonValue(QJsonObject{{"kind", kindName(f.jitterRun->source.kind)},
+                                                   {"id", f.jitterRun->source.id},
+                                                   {"start_ms", f.jitterRun->source.ms},
+                                                   {"length_ms", f.jitterRun->lengthMs},
+                                                   {"reports", qint64(f.jitterRun->reports)}})
+                          : QJsonValue();
     o["still_contacts"] = qint64(f.stillContacts);
-    o["straightness_mm"] = value(f.straightness.value);
+    o["straightness_mm"] = value(f.straightness);
     o["straight_strokes"] = qint64(f.straightStrokes);
-    o["pen_rate_hz"] = value(f.penRate.value);
-    QJsonObject verdicts, worst, beyond;
-    for (const Judged& j : judged) {
-        verdicts[j.name] = verdictValue(j.figure.verdict);
-        worst[j.name] = sourceValue(j.figure.worst);
-        beyond[j.name] = j.beyond;
-    }
-    o["verdicts"] = verdicts;
-    o["verdict"] = verdictValue(overall(judged));
-    o["worst"] = worst;
-    o["beyond_limit"] = beyond;
-
+    o["pen_rate_hz"] = value(f.rates[ContactReport::Pen].rate);
     o["anomalies"] = QJsonObject{{"stuck", qint64(f.anomalies.stuck)},
                                  {"orphan_lifts", qint64(f.anomalies.orphanLifts)},
                                  {"jumps", value(f.anomalies.jumps)},
@@ -427,6 +290,7 @@ QJsonObject boardObject(const Measured& m)
     for (const BoardMeasurement::Stroke& s : bm.strokes())
         strokes.append(strokeObject(s, size.has_value()));
     o["strokes"] = strokes;
+    o["strokes_left_out"] = qint64(bm.strokesLeftOut());
     return o;
 }
 
@@ -434,8 +298,9 @@ QJsonObject boardObject(const Measured& m)
 
 QStringList MeasurementReport::lines(const SessionMeasurement& session)
 {
-    QStringList lines{QStringLiteral("# measurement, limits %1")
-                          .arg(QString::fromStdString(session.limits().text()))};
+    QStringList lines{QStringLiteral("# measurement: figures of what the boards did, which judge "
+                                     "nothing; verdicts come from the board check (--check, or "
+                                     "K in the visualiser)")};
     if (session.boards().empty())
         lines << QStringLiteral("# measurement: no board");
     for (const Measured& m : session.boards())
@@ -445,7 +310,6 @@ QStringList MeasurementReport::lines(const SessionMeasurement& session)
 
 QJsonObject MeasurementReport::json(const SessionMeasurement& session, double durationMs)
 {
-    const MeasureLimits& limits = session.limits();
     QJsonArray boards;
     for (const Measured& m : session.boards())
         boards.append(boardObject(m));
@@ -453,10 +317,6 @@ QJsonObject MeasurementReport::json(const SessionMeasurement& session, double du
         {"version", Version},
         {"program", QStringLiteral("boardevents " BOARDEVENTS_VERSION)},
         {"duration_ms", durationMs},
-        {"limits", QJsonObject{{"jitter", limits.jitter},
-                               {"straightness", limits.straightness},
-                               {"pen-rate", limits.penRate},
-                               {"accuracy", limits.accuracy}}},
         {"boards", boards},
     };
 }

@@ -13,12 +13,13 @@
 class MeasurementReport
 {
 public:
-    static constexpr int Version = 1;
+    static constexpr int Version = 2;
 
-    // Per board in the order they came: its size, report and frame rates,
-    // longest gap, most contacts at once beside the most it declares, the
-    // four figures with limits (tap accuracy as not measured here),
-    // anomalies, coverage with the grid of cells reached, and the verdicts.
+    // Per board in the order they came: its size, report rates (the median
+    // and the lowest contact) and frame rates, longest gap, most contacts at
+    // once beside the most it declares, still jitter with its run, the
+    // straightness of strokes along a ruler, anomalies and coverage with the
+    // grid of cells reached. Figures only: no limit, no verdict.
     static QStringList lines(const SessionMeasurement& session);
     static QJsonObject json(const SessionMeasurement& session, double durationMs);
 };

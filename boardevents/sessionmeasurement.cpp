@@ -24,20 +24,27 @@ std::optional<ContactReport::Kind> contactKindOf(BoardPackets::Kind kind)
 
 } // namespace
 
-SessionMeasurement::SessionMeasurement(std::optional<BoardMeasurement::BoardSize> size,
-                                       const MeasureLimits& limits)
-    : size(size), limitsGiven(limits)
+SessionMeasurement::SessionMeasurement(std::optional<BoardMeasurement::BoardSize> size) : size(size)
 {
 }
 
 SessionMeasurement::Measured&
-SessionMeasurement::entry(Board board, const NorvaHardware::DeviceInfo* info, bool* isNew)
+SessionMeasurement::entry(Board board, const NorvaHardware::DeviceInfo* info, Found* found)
 {
-    const auto found = std::find_if(measured.begin(), measured.end(),
-                                    [&](const Measured& m) { return m.board == board; });
-    *isNew = found == measured.end();
-    if (!*isNew)
-        return *found;
+    const auto latest = std::find_if(measured.rbegin(), measured.rend(),
+                                     [&](const Measured& m) { return m.board == board; });
+    *found = latest == measured.rend() ? Found::New : Found::Known;
+    if (*found == Found::Known) {
+        const auto& had = latest->measurement.boardSize();
+        const auto& has = info ? info->millimetres : std::nullopt;
+        const bool resized =
+            info && latest->sizeFrom != SizeFrom::Option &&
+            (had.has_value() != has.has_value() ||
+             (had && (had->width != has->width() || had->height != has->height())));
+        if (!resized)
+            return *latest;
+        *found = Found::Resized;
+    }
     Measured m;
     m.board = board;
     std::optional<BoardMeasurement::BoardSize> boardSize = size;
@@ -48,29 +55,31 @@ SessionMeasurement::entry(Board board, const NorvaHardware::DeviceInfo* info, bo
             BoardMeasurement::BoardSize{info->millimetres->width(), info->millimetres->height()};
         m.sizeFrom = SizeFrom::Description;
     }
-    m.measurement = BoardMeasurement(boardSize, limitsGiven);
+    m.measurement = BoardMeasurement(boardSize);
     measured.push_back(std::move(m));
     return measured.back();
 }
 
-bool SessionMeasurement::addBoard(qint32 device, const NorvaHardware::DeviceInfo& info)
+SessionMeasurement::Found
+SessionMeasurement::addBoard(qint32 device, const NorvaHardware::DeviceInfo& info, bool* sizeNeeded)
 {
-    bool isNew = false;
-    Measured& m = entry(device, &info, &isNew);
+    Found found = Found::Known;
+    Measured& m = entry(device, &info, &found);
     m.info = info;
-    return isNew && m.sizeFrom == SizeFrom::None;
+    *sizeNeeded = found == Found::New && m.sizeFrom == SizeFrom::None;
+    return found;
 }
 
 bool SessionMeasurement::add(Board board, BoardPackets::Kind kind, double ms,
                              const std::vector<ContactReport>& contacts)
 {
-    bool isNew = false;
-    Measured& m = entry(board, nullptr, &isNew);
+    Found found = Found::Known;
+    Measured& m = entry(board, nullptr, &found);
     if (const std::optional<ContactReport::Kind> contactKind = contactKindOf(kind))
         m.measurement.addPacket(*contactKind, ms);
     for (const ContactReport& contact : contacts)
         m.measurement.add(contact);
-    return isNew && m.sizeFrom == SizeFrom::None;
+    return found == Found::New && m.sizeFrom == SizeFrom::None;
 }
 
 void SessionMeasurement::finish()

@@ -16,7 +16,9 @@
 //
 // A board's size in millimetres is the one given for every board, else the
 // one its description gives (mm<W,H>), else none: then its figures in
-// millimetres are absent. It is taken when the board first comes.
+// millimetres are absent. It is taken when the board first comes; a board
+// that comes again with another size is measured anew, beside what it
+// measured before, so that no figure mixes two sizes.
 class SessionMeasurement
 {
 public:
@@ -39,13 +41,19 @@ public:
         BoardMeasurement measurement;
     };
 
-    SessionMeasurement(std::optional<BoardMeasurement::BoardSize> size,
-                       const MeasureLimits& limits);
+    explicit SessionMeasurement(std::optional<BoardMeasurement::BoardSize> size);
 
-    // A board found by an enumeration. True when it is new to the session
-    // and has no size, which a person should hear of while there is time to
-    // give one.
-    bool addBoard(qint32 device, const NorvaHardware::DeviceInfo& info);
+    enum class Found
+    {
+        Known,
+        // New to the session, or back with another size: measured anew.
+        New,
+        Resized,
+    };
+    // A board found by an enumeration. sizeNeeded is set when it is new and
+    // has no size, which a person should hear of while there is time to give
+    // one.
+    Found addBoard(qint32 device, const NorvaHardware::DeviceInfo& info, bool* sizeNeeded);
     // One packet of the board, of the kind, that came at ms with these
     // contacts. True as for addBoard, when the board comes with this packet.
     bool add(Board board, BoardPackets::Kind kind, double ms,
@@ -53,15 +61,14 @@ public:
     // The session is over: contacts still down are stuck.
     void finish();
 
-    const MeasureLimits& limits() const { return limitsGiven; }
     // In the order they came.
     const std::vector<Measured>& boards() const { return measured; }
 
 private:
-    // The board's entry, made with the size that it has now if it is new.
-    Measured& entry(Board board, const NorvaHardware::DeviceInfo* info, bool* isNew);
+    // The board's latest entry, made with the size that it has now if it is
+    // new or its size changed.
+    Measured& entry(Board board, const NorvaHardware::DeviceInfo* info, Found* found);
 
     std::optional<BoardMeasurement::BoardSize> size;
-    MeasureLimits limitsGiven;
     std::vector<Measured> measured;
 };

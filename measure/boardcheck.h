@@ -2,7 +2,7 @@
 
 #include "checklimits.h"
 #include "contactreport.h"
-#include "pointspread.h"
+#include "pointhull.h"
 #include "sample.h"
 #include "sweepgrid.h"
 
@@ -33,7 +33,7 @@
 // cut short by the end of the check, since what was seen stays seen.
 //
 // Memory is bounded whatever the contacts do: a hold keeps the corners of
-// its reports' hull (PointSpread), a line at most MaxLineReports reports,
+// its reports' hull (PointHull), a line at most MaxLineReports reports,
 // the details at most MaxDetails entries a step (with counts of all).
 //
 // Not thread-safe: a caller that feeds it on one thread and reads on another
@@ -288,7 +288,7 @@ private:
         double sumY = 0;
         double tapReach = 0;
         // A hold's reports after it settled.
-        PointSpread settled;
+        PointHull settled;
         // A line's reports.
         std::vector<Sample> samples;
         bool tooLong = false;

@@ -1,7 +1,5 @@
 #include "boardmeasurement.h"
 
-#include "strokeline.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -12,10 +10,25 @@ double square(double value)
     return value * value;
 }
 
+bool onBoard(double x, double y)
+{
+    return x >= 0 && x < ContactReport::BoardUnits && y >= 0 && y < ContactReport::BoardUnits;
+}
+
+// Appends to a list that keeps its last most entries, counting those that go.
+template <typename T>
+void keepLast(std::deque<T>& list, T item, std::size_t most, std::size_t& leftOut)
+{
+    list.push_back(std::move(item));
+    if (list.size() > most) {
+        list.pop_front();
+        ++leftOut;
+    }
+}
+
 } // namespace
 
-BoardMeasurement::BoardMeasurement(std::optional<BoardSize> size, const MeasureLimits& limits)
-    : m_size(size), m_limits(limits)
+BoardMeasurement::BoardMeasurement(std::optional<BoardSize> size) : m_size(size)
 {
     // A size of nothing would put every figure in millimetres at infinity.
     if (m_size && !(m_size->width > 0 && m_size->height > 0))
@@ -47,10 +60,10 @@ BoardMeasurement::Contact* BoardMeasurement::find(ContactReport::Kind kind, int 
     return nullptr;
 }
 
-void BoardMeasurement::raise(std::optional<Worst>& worst, double value, const Source& source)
+void BoardMeasurement::raise(std::optional<Largest>& largest, double value, const Source& source)
 {
-    if (!worst || value > worst->value)
-        worst = Worst{value, source};
+    if (!largest || value > largest->value)
+        largest = Largest{value, source};
 }
 
 void BoardMeasurement::add(const ContactReport& report)
@@ -112,37 +125,60 @@ void BoardMeasurement::begin(Contact& contact, const ContactReport& report)
     contact.reports = 1;
     contact.lastX = report.x;
     contact.lastY = report.y;
-    contact.samples.clear();
     contact.length = 0;
     contact.still.reset();
+    contact.line.clear();
     contact.sumX = contact.sumY = contact.tapReach = 0;
-    m_coverage.addPoint(report.x, report.y);
-    if (m_size)
-        track(contact, sample(report));
+    contact.jumpIntervals.clear();
+    contact.jumps = 0;
+    // A position off the board marks no cell.
+    if (onBoard(report.x, report.y))
+        m_coverage.addPoint(report.x, report.y);
+    if (m_size) {
+        contact.first = contact.last = sample(report);
+        track(contact, contact.first);
+    }
 }
 
 void BoardMeasurement::move(Contact& contact, const ContactReport& report)
 {
-    m_coverage.addSegment(contact.lastX, contact.lastY, report.x, report.y);
+    if (onBoard(report.x, report.y)) {
+        if (onBoard(contact.lastX, contact.lastY))
+            m_coverage.addSegment(contact.lastX, contact.lastY, report.x, report.y);
+        else
+            m_coverage.addPoint(report.x, report.y);
+    }
     contact.lastX = report.x;
     contact.lastY = report.y;
     if (!m_size)
         return;
     const Sample s = sample(report);
-    const Sample& previous = contact.samples.back();
+    const Sample& previous = contact.last;
     // sqrt rather than hypot, which guards against overflow that
     // millimetres on a board never reach, at several times the cost.
-    contact.length += std::sqrt(square(s.x - previous.x) + square(s.y - previous.y));
+    const double step = std::sqrt(square(s.x - previous.x) + square(s.y - previous.y));
+    contact.length += step;
+    if (step > JumpDistance) {
+        if (contact.jumpIntervals.size() < MaxJumpCandidates)
+            contact.jumpIntervals.push_back(s.ms - previous.ms);
+        else if (const auto median = medianInterval(contact.kind);
+                 median && s.ms - previous.ms < JumpIntervals * *median)
+            // Beyond what is kept, judged by the median so far.
+            ++contact.jumps;
+    }
+    contact.last = s;
     track(contact, s);
 }
 
 void BoardMeasurement::track(Contact& contact, const Sample& s)
 {
-    contact.samples.push_back(s);
-    const Sample& first = contact.samples.front();
+    const Sample& first = contact.first;
     contact.tapReach = std::max(contact.tapReach, square(s.x - first.x) + square(s.y - first.y));
     contact.sumX += s.x;
     contact.sumY += s.y;
+    contact.line.add(s);
+    if (s.ms - contact.firstMs < SettleMs)
+        return;
 
     const bool wasStill = contact.still.isStill();
     contact.still.add(s);
@@ -162,32 +198,17 @@ void BoardMeasurement::runEnded(const Contact& contact)
     }
 }
 
-std::size_t BoardMeasurement::countJumps(const Contact& contact, bool lifted)
+std::optional<double> BoardMeasurement::medianInterval(ContactReport::Kind kind) const
 {
-    const std::vector<Sample>& s = contact.samples;
-    m_intervals.clear();
-    for (std::size_t i = 1; i < s.size(); ++i)
-        m_intervals.add(s[i].ms - s[i - 1].ms);
-    // The lift ends an interval too, as in ReportRates.
-    if (lifted && contact.reports > s.size())
-        m_intervals.add(contact.lastMs - s.back().ms);
-    if (m_intervals.isEmpty())
-        return 0;
-    const double quick = JumpIntervals * m_intervals.median();
-    std::size_t jumps = 0;
-    for (std::size_t i = 1; i < s.size(); ++i) {
-        if (s[i].ms - s[i - 1].ms < quick &&
-            square(s[i].x - s[i - 1].x) + square(s[i].y - s[i - 1].y) > square(JumpDistance))
-            ++jumps;
-    }
-    return jumps;
+    return m_rates.figures(kind).median;
 }
 
 void BoardMeasurement::tap(const Contact& contact)
 {
     if (contact.lastMs - contact.firstMs > TapMs || !(contact.tapReach < square(TapMovement)))
         return;
-    const double n = double(contact.samples.size());
+    // Every report down is a sample, the first included.
+    const double n = double(contact.reports - 1);
     const double x = contact.sumX / n;
     const double y = contact.sumY / n;
     std::optional<Tap> nearest;
@@ -200,9 +221,10 @@ void BoardMeasurement::tap(const Contact& contact)
     }
     if (!nearest)
         return;
-    m_taps.push_back(*nearest);
+    ++m_tapCount;
     m_offsetSum += nearest->offset;
     raise(m_farthestTap, nearest->offset, nearest->source);
+    keepLast(m_taps, *nearest, MaxTaps, m_tapsLeftOut);
 }
 
 BoardMeasurement::Stroke BoardMeasurement::measure(Contact& contact, bool lifted)
@@ -219,16 +241,18 @@ BoardMeasurement::Stroke BoardMeasurement::measure(Contact& contact, bool lifted
         ++m_anomalies.stuck;
     else if (contact.lastMs - contact.firstMs < ShortMs)
         ++m_anomalies.shortContacts;
-    const Source source{contact.kind, contact.id, contact.firstMs};
-    if (lifted && contact.kind == ContactReport::Pen && stroke.rate) {
-        // The slowest is the worst: raise() on the negated rate.
-        raise(m_slowestPen, -*stroke.rate, source);
-    }
     if (!m_size)
         return stroke;
 
     stroke.length = contact.length;
-    stroke.jumps = countJumps(contact, lifted);
+    stroke.jumps = contact.jumps;
+    if (!contact.jumpIntervals.empty()) {
+        if (const std::optional<double> median = medianInterval(contact.kind)) {
+            stroke.jumps += std::size_t(
+                std::count_if(contact.jumpIntervals.begin(), contact.jumpIntervals.end(),
+                              [&](double ms) { return ms < JumpIntervals * *median; }));
+        }
+    }
     *m_anomalies.jumps += stroke.jumps;
 
     const bool wasStill = contact.still.isStill();
@@ -238,14 +262,18 @@ BoardMeasurement::Stroke BoardMeasurement::measure(Contact& contact, bool lifted
     if (const auto& run = contact.still.largestEnded()) {
         stroke.jitter = run->jitter;
         stroke.jitterRms = contact.still.largestEndedRms();
-        raise(m_jitter, run->jitter, {contact.kind, contact.id, run->startMs});
+        const Source source{contact.kind, contact.id, run->startMs};
+        if (!m_jitter || run->jitter > m_jitter->value)
+            m_jitterRun = StillRun{source, run->endMs - run->startMs, run->reports};
+        raise(m_jitter, run->jitter, source);
         m_jitterRms = std::max(m_jitterRms.value_or(0.0), *stroke.jitterRms);
         ++m_stillContacts;
     }
 
     if (!lifted)
         return stroke;
-    if (const std::optional<StrokeLine::Fit> fit = StrokeLine::fit(contact.samples)) {
+    const Source source{contact.kind, contact.id, contact.firstMs};
+    if (const std::optional<StrokeLine::Fit> fit = contact.line.fit()) {
         stroke.straightness = fit->straightness;
         raise(m_straightness, fit->straightness, source);
         ++m_straightStrokes;
@@ -260,7 +288,7 @@ void BoardMeasurement::end(std::size_t index, bool lifted)
 {
     Contact& contact = m_down[index];
     if (contact.started)
-        m_strokes.push_back(measure(contact, lifted));
+        keepLast(m_strokes, measure(contact, lifted), MaxStrokes, m_strokesLeftOut);
     --m_downOfKind[contact.kind];
     // Its buffers go to the next contact.
     m_spare.push_back(std::move(contact));
@@ -278,12 +306,11 @@ void BoardMeasurement::finish()
 void BoardMeasurement::clear()
 {
     const std::optional<BoardSize> size = m_size;
-    const MeasureLimits limits = m_limits;
     std::vector<Point> targets = std::move(m_targets);
     std::vector<Contact> down = std::move(m_down);
     std::vector<Contact> spare = std::move(m_spare);
     const std::array<int, ContactReport::Kinds> downOfKind = m_downOfKind;
-    *this = BoardMeasurement(size, limits);
+    *this = BoardMeasurement(size);
     m_targets = std::move(targets);
     m_down = std::move(down);
     m_spare = std::move(spare);
@@ -307,6 +334,8 @@ BoardMeasurement::StillContact BoardMeasurement::stillContact(const Source& sour
     still.radiusY = run.jitter / m_mmY;
     still.jitter = run.jitter;
     still.rms = run.rms;
+    still.lengthMs = run.endMs - run.startMs;
+    still.reports = run.reports;
     still.ongoing = ongoing;
     return still;
 }
@@ -331,17 +360,10 @@ BoardMeasurement::Figures BoardMeasurement::figures() const
         f.rates[std::size_t(kind)] = m_rates.boardRate(ContactReport::Kind(kind));
         f.frameRates[std::size_t(kind)] = m_frames[std::size_t(kind)].rate();
     }
-    const auto judged = [](Limited& figure, const std::optional<Worst>& worst) {
-        if (worst)
-            figure.worst = worst->source;
-    };
-
-    f.penRate.value = f.rates[ContactReport::Pen].rate;
-    f.penRate.verdict = MeasureLimits::atLeast(f.penRate.value, m_limits.penRate);
-    judged(f.penRate, m_slowestPen);
 
     // Contacts down count with their still runs so far.
-    std::optional<Worst> jitter = m_jitter;
+    std::optional<Largest> jitter = m_jitter;
+    std::optional<StillRun> jitterRun = m_jitterRun;
     f.jitterRms = m_jitterRms;
     f.stillContacts = m_stillContacts;
     for (const Contact& contact : m_down) {
@@ -350,29 +372,26 @@ BoardMeasurement::Figures BoardMeasurement::figures() const
         for (const auto& run : {ended, now}) {
             if (!run)
                 continue;
-            raise(jitter, run->jitter, {contact.kind, contact.id, run->startMs});
+            const Source source{contact.kind, contact.id, run->startMs};
+            if (!jitter || run->jitter > jitter->value)
+                jitterRun = StillRun{source, run->endMs - run->startMs, run->reports};
+            raise(jitter, run->jitter, source);
             f.jitterRms = std::max(f.jitterRms.value_or(0.0), run->rms);
         }
         f.stillContacts += ended || now;
     }
-    if (jitter)
-        f.jitter.value = jitter->value;
-    f.jitter.verdict = MeasureLimits::atMost(f.jitter.value, m_limits.jitter);
-    judged(f.jitter, jitter);
-
-    if (m_straightness)
-        f.straightness.value = m_straightness->value;
-    f.straightness.verdict = MeasureLimits::atMost(f.straightness.value, m_limits.straightness);
-    judged(f.straightness, m_straightness);
-    f.straightStrokes = m_straightStrokes;
-
-    if (m_farthestTap) {
-        f.accuracy.value = m_farthestTap->value;
-        f.meanOffset = m_offsetSum / double(m_taps.size());
+    if (jitter) {
+        f.jitter = jitter->value;
+        f.jitterRun = jitterRun;
     }
-    f.accuracy.verdict = MeasureLimits::atMost(f.accuracy.value, m_limits.accuracy);
-    judged(f.accuracy, m_farthestTap);
-    f.taps = m_taps.size();
+    if (m_straightness)
+        f.straightness = m_straightness->value;
+    f.straightStrokes = m_straightStrokes;
+    if (m_farthestTap) {
+        f.largestOffset = m_farthestTap->value;
+        f.meanOffset = m_offsetSum / double(m_tapCount);
+    }
+    f.taps = m_tapCount;
 
     for (const int n : m_downOfKind)
         f.downNow += n;
@@ -380,6 +399,6 @@ BoardMeasurement::Figures BoardMeasurement::figures() const
     f.mostAtOnceOfKind = m_mostAtOnceOfKind;
     f.anomalies = m_anomalies;
     f.coverage = m_coverage.share();
-    f.strokes = m_strokes.size();
+    f.strokes = m_strokes.size() + m_strokesLeftOut;
     return f;
 }

@@ -2,15 +2,15 @@
 
 #include "contactreport.h"
 #include "coveragegrid.h"
-#include "distribution.h"
 #include "framerate.h"
-#include "measurelimits.h"
 #include "reportrates.h"
 #include "sample.h"
 #include "stilljitter.h"
+#include "strokeline.h"
 
 #include <array>
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -20,22 +20,25 @@
 // One object per board; reports of boards that cannot be told apart may go
 // to one object, which then measures them as one board.
 //
+// The figures are observations of whatever the board was used for: they
+// judge nothing, as they cannot know what the person meant to do (hold
+// still, draw along a ruler, hit a target). Verdicts come from the board
+// check (BoardCheck), which asks for each of those.
+//
 // Given the board's size in millimetres (both above 0, else it counts as
-// not given), a board unit is width / BoardUnits
-// mm across and height / BoardUnits mm down. Without it every figure in
-// millimetres is absent, and so are those that need a distance to decide
-// (still runs, straight strokes, jumps, taps); rates, counts and coverage
-// are still given.
+// not given), a board unit is width / BoardUnits mm across and height /
+// BoardUnits mm down. Without it every figure in millimetres is absent, and
+// so are those that need a distance to decide (still runs, straight strokes,
+// jumps, taps); rates, counts and coverage are still given.
 //
 // Figures, each defined where it is declared below or in the class that
 // computes it:
-// - report rates per kind (ReportRates) and per contact;
+// - report rates per kind (ReportRates): the median contact, and the lowest;
 // - frame rates per kind (FrameRate), from the packets rather than reports;
-// - still jitter and its RMS (StillJitter), judged against the jitter limit;
-// - straightness of strokes drawn along a ruler (StrokeLine), judged
-//   against the straightness limit;
-// - the pen's report rate, judged against the pen-rate limit;
-// - tap accuracy against targets, judged against the accuracy limit;
+// - still jitter and its RMS (StillJitter), leaving out each contact's first
+//   SettleMs;
+// - straightness of strokes drawn along a ruler (StrokeLine);
+// - taps' offsets from targets;
 // - the most contacts down at once, per kind and all together;
 // - anomalies: stuck contacts, orphan lifts, jumps and short contacts;
 // - coverage of the board (CoverageGrid).
@@ -45,15 +48,16 @@
 // time, but what boards put in a lift differs (the last position, the pen
 // already hovering, nothing), so its position counts for no figure.
 //
-// Cost: adding a report takes constant time, amortised, and in the common
-// case allocates nothing: a contact's reports are kept until it lifts, in
-// buffers used again by later contacts, what lasts per contact (the
-// strokes) grows by doubling, and ReportRates counts the intervals in a
-// histogram of bounded size (IntervalHistogram). A packet takes constant
-// time into a histogram of fixed size (FrameRate). What a
-// contact's whole path decides (straightness, jumps, taps) is computed once,
-// when it lifts. Every read below is cheap enough for a display to call at
-// each frame: none goes over the reports again.
+// Memory is bounded however long the session and each contact last: no
+// report is kept. A contact is streamed into what its figures need, the
+// sums and the convex hull of its reports (StillJitter, StrokeLine), its
+// length, its reach as a tap and the few pairs of reports that may be jumps
+// (at most MaxJumpCandidates); rates and frame rates are counted in
+// histograms of bounded size. Of the strokes and taps, the last MaxStrokes
+// and MaxTaps are kept, and how many went before them is counted. Adding a
+// report takes constant time, amortised; a contact's straightness and jumps
+// are decided when it lifts. Every read below is cheap enough for a display
+// to call at each frame, but rates(), which goes over the histograms.
 //
 // Not thread-safe, and it takes no lock: a caller that adds reports on one
 // thread (the driver's, in the visualiser) and reads on another holds one
@@ -63,12 +67,15 @@ class BoardMeasurement
 {
 public:
     // A contact that moves more than JumpDistance mm between two consecutive
-    // reports less than JumpIntervals times its median interval apart jumps:
-    // a lost report moves a contact far only in twice the time.
+    // reports less than JumpIntervals times its kind's median interval apart
+    // jumps: a lost report moves a contact far only in twice the time.
     static constexpr double JumpDistance = 50.0;
     static constexpr double JumpIntervals = 2.0;
     // A contact lifted less than this after it came down is short.
     static constexpr double ShortMs = 30.0;
+    // A contact's reports in its first SettleMs count for no still run: a
+    // finger settles as it comes down.
+    static constexpr double SettleMs = 500.0;
     // A tap is a contact lifted within TapMs of coming down whose every
     // report lies less than TapMovement mm from its first. Its position is
     // the mean of its reports (a finger's roll as it lifts weighs no more
@@ -77,6 +84,10 @@ public:
     static constexpr double TapMs = 1000.0;
     static constexpr double TapMovement = 5.0;
     static constexpr double TapReach = 15.0;
+    // What is kept of a session of any length.
+    static constexpr std::size_t MaxStrokes = 10000;
+    static constexpr std::size_t MaxTaps = 1000;
+    static constexpr std::size_t MaxJumpCandidates = 1024;
 
     struct BoardSize
     {
@@ -91,21 +102,13 @@ public:
         double y = 0;
     };
 
-    // The contact a figure comes from, and when: the start of the contact,
-    // of its still run or of the tap.
+    // A contact, and when: the start of the contact, of its still run or of
+    // the tap.
     struct Source
     {
         ContactReport::Kind kind = ContactReport::Touch;
         int id = 0;
         double ms = 0;
-    };
-
-    // A figure judged against a limit, with the contact that decides it.
-    struct Limited
-    {
-        std::optional<double> value;
-        MeasureLimits::Verdict verdict = MeasureLimits::Verdict::None;
-        std::optional<Source> worst;
     };
 
     struct Anomalies
@@ -122,29 +125,34 @@ public:
         std::size_t shortContacts = 0;
     };
 
+    // The still run of the largest jitter: whose, from when, how long and
+    // of how many reports.
+    struct StillRun
+    {
+        Source source;
+        double lengthMs = 0;
+        std::size_t reports = 0;
+    };
+
     struct Figures
     {
-        // Per kind, ReportRates' median of its contacts' rates; the
-        // intervals' statistics are rates().figures().
+        // Per kind, ReportRates' median and lowest of its contacts' rates;
+        // the intervals' statistics are rates().figures().
         std::array<ReportRates::Rate, ContactReport::Kinds> rates;
         // Per kind, FrameRate::rate() of the packets added with addPacket().
         std::array<std::optional<double>, ContactReport::Kinds> frameRates;
-        // The pen's rate; at least the limit passes. The worst contact is the
-        // pen lifted with the lowest rate.
-        Limited penRate;
-        // The largest jitter of any contact's still run; at most the limit
-        // passes. jitterRms is the largest RMS of a still run.
-        Limited jitter;
+        // The largest jitter of any contact's still run, and its run; the
+        // largest RMS of a still run.
+        std::optional<double> jitter;
+        std::optional<StillRun> jitterRun;
         std::optional<double> jitterRms;
         // Contacts with a still run.
         std::size_t stillContacts = 0;
-        // The largest straightness of a straight stroke; at most the limit
-        // passes.
-        Limited straightness;
+        // The largest straightness of a straight stroke.
+        std::optional<double> straightness;
         std::size_t straightStrokes = 0;
-        // The largest offset of a tap from its target; at most the limit
-        // passes. meanOffset is the mean of all taps' offsets.
-        Limited accuracy;
+        // Of the taps on targets: the largest and the mean offset.
+        std::optional<double> largestOffset;
         std::optional<double> meanOffset;
         std::size_t taps = 0;
 
@@ -159,6 +167,7 @@ public:
         Anomalies anomalies;
         // CoverageGrid::share().
         double coverage = 0;
+        // Every stroke that ended, those not kept among them.
         std::size_t strokes = 0;
     };
 
@@ -208,6 +217,9 @@ public:
         double radiusY = 0;
         double jitter = 0;
         double rms = 0;
+        // The run's length and reports.
+        double lengthMs = 0;
+        std::size_t reports = 0;
         // Still now, rather than a run that ended.
         bool ongoing = false;
     };
@@ -222,12 +234,9 @@ public:
         double straightness = 0;
     };
 
-    explicit BoardMeasurement(std::optional<BoardSize> size = std::nullopt,
-                              const MeasureLimits& limits = {});
+    explicit BoardMeasurement(std::optional<BoardSize> size = std::nullopt);
 
     const std::optional<BoardSize>& boardSize() const { return m_size; }
-    void setLimits(const MeasureLimits& limits) { m_limits = limits; }
-    const MeasureLimits& limits() const { return m_limits; }
     // Taps are matched against these from the next one that lifts.
     void setTargets(std::vector<Point> targets) { m_targets = std::move(targets); }
     const std::vector<Point>& targets() const { return m_targets; }
@@ -241,9 +250,9 @@ public:
     // The session is over: contacts still down are stuck, and end here as
     // strokes that never lifted, with the figures of what they reported.
     void finish();
-    // Forgets every figure and stroke; limits and targets stay. A contact
-    // down now counts as coming down at its next report, and its lift
-    // without one ends nothing, as for ReportRates.
+    // Forgets every figure and stroke; the targets stay. A contact down now
+    // counts as coming down at its next report, and its lift without one
+    // ends nothing, as for ReportRates.
     void clear();
 
     Figures figures() const;
@@ -252,9 +261,13 @@ public:
     std::optional<StillContact> lastStill() const;
     std::optional<StraightStroke> lastStraight() const { return m_lastStraight; }
     const CoverageGrid& coverage() const { return m_coverage; }
-    // In the order they ended.
-    const std::vector<Stroke>& strokes() const { return m_strokes; }
-    const std::vector<Tap>& taps() const { return m_taps; }
+    // The last MaxStrokes in the order they ended, and how many ended
+    // before them.
+    const std::deque<Stroke>& strokes() const { return m_strokes; }
+    std::size_t strokesLeftOut() const { return m_strokesLeftOut; }
+    // The last MaxTaps, and how many came before them.
+    const std::deque<Tap>& taps() const { return m_taps; }
+    std::size_t tapsLeftOut() const { return m_tapsLeftOut; }
     // The intervals' statistics per kind: ReportRates::figures() goes over
     // the histogram of every interval of the session, tens of thousands of
     // counts, so a report calls it, not a display at every frame.
@@ -273,18 +286,24 @@ private:
         // Board units.
         double lastX = 0;
         double lastY = 0;
-        // With the board's size only: its reports down, in mm.
-        std::vector<Sample> samples;
+        // With the board's size only, in mm: its first and last reports down,
+        // what its figures need of them all, and the intervals of pairs of
+        // consecutive reports that may be jumps.
+        Sample first;
+        Sample last;
         double length = 0;
         StillJitter still;
+        StrokeLine line;
         double sumX = 0;
         double sumY = 0;
         // The largest squared distance of a report from its first, mm².
         double tapReach = 0;
+        std::vector<double> jumpIntervals;
+        std::size_t jumps = 0;
     };
 
-    // A figure's worst so far.
-    struct Worst
+    // A figure's largest so far.
+    struct Largest
     {
         double value = 0;
         Source source;
@@ -300,19 +319,19 @@ private:
     void runEnded(const Contact& contact);
     void end(std::size_t index, bool lifted);
     Stroke measure(Contact& contact, bool lifted);
-    std::size_t countJumps(const Contact& contact, bool lifted);
     void tap(const Contact& contact);
     Sample sample(const ContactReport& report) const;
     Point point(double xMm, double yMm) const;
     StillContact stillContact(const Source& source, const StillJitter::Run& run,
                               bool ongoing) const;
-    static void raise(std::optional<Worst>& worst, double value, const Source& source);
+    // The kind's median interval, for jumps.
+    std::optional<double> medianInterval(ContactReport::Kind kind) const;
+    static void raise(std::optional<Largest>& largest, double value, const Source& source);
 
     std::optional<BoardSize> m_size;
     // Millimetres per board unit across and down.
     double m_mmX = 0;
     double m_mmY = 0;
-    MeasureLimits m_limits;
     std::vector<Point> m_targets;
 
     ReportRates m_rates;
@@ -324,20 +343,21 @@ private:
     int m_mostAtOnce = 0;
     std::array<int, ContactReport::Kinds> m_mostAtOnceOfKind{};
 
-    std::vector<Stroke> m_strokes;
-    std::vector<Tap> m_taps;
+    std::deque<Stroke> m_strokes;
+    std::size_t m_strokesLeftOut = 0;
+    std::deque<Tap> m_taps;
+    std::size_t m_tapsLeftOut = 0;
     CoverageGrid m_coverage;
     Anomalies m_anomalies;
-    // A contact's intervals when it lifts, for their median.
-    Distribution m_intervals;
 
-    std::optional<Worst> m_jitter;
+    std::optional<Largest> m_jitter;
+    std::optional<StillRun> m_jitterRun;
     std::optional<double> m_jitterRms;
     std::size_t m_stillContacts = 0;
-    std::optional<Worst> m_straightness;
+    std::optional<Largest> m_straightness;
     std::size_t m_straightStrokes = 0;
-    std::optional<Worst> m_slowestPen;
-    std::optional<Worst> m_farthestTap;
+    std::optional<Largest> m_farthestTap;
+    std::size_t m_tapCount = 0;
     double m_offsetSum = 0;
 
     // The contact shown as still while its run goes on, and the last run

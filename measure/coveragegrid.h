@@ -17,8 +17,8 @@ public:
     static constexpr int Rows = 18;
     static constexpr int Cells = Columns * Rows;
 
-    // A contact's first report down; positions off the board count at its
-    // edge.
+    // A contact's first report down. Positions off the board are the
+    // caller's to leave out: one given counts at the edge.
     void addPoint(double x, double y);
     // Each following one, from where the contact was.
     void addSegment(double fromX, double fromY, double toX, double toY);

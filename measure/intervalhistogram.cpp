@@ -44,13 +44,26 @@ void IntervalHistogram::add(double ms)
 double IntervalHistogram::percentile(double p) const
 {
     assert(m_count > 0);
-    const auto rank =
-        std::clamp<std::size_t>(std::size_t(std::ceil(p * double(m_count))), 1, m_count);
-    std::uint64_t below = 0;
+    return ofRank(std::clamp<std::size_t>(std::size_t(std::ceil(p * double(m_count))), 1, m_count));
+}
+
+double IntervalHistogram::ofRank(std::size_t rank, const std::vector<double>& more) const
+{
+    assert(rank >= 1 && rank <= m_count + more.size());
+    std::size_t below = 0;
+    auto next = more.begin();
     for (std::size_t index = 0; index < m_bins.size(); ++index) {
+        for (; next != more.end() && bin(*next) < index; ++next) {
+            if (++below == rank)
+                return *next;
+        }
         below += m_bins[index];
         if (below >= rank)
             return std::min(value(index), m_largest);
+    }
+    for (; next != more.end(); ++next) {
+        if (++below == rank)
+            return *next;
     }
     return m_largest;
 }

@@ -7,7 +7,7 @@
 // Intervals in milliseconds, counted rather than kept, so that a session of
 // any length takes bounded memory: a count per microsecond up to
 // LinearMs (65.536 ms), and above it 1024 counts per doubling of the value.
-// A percentile is by nearest rank, as Distribution's, and gives the value of
+// A percentile is by nearest rank and gives the value of
 // the interval of that rank to the nearest microsecond up to LinearMs and
 // within 0.05 % above; the largest is kept exactly. An interval below 0 (a
 // time that went back) counts as 0.
@@ -28,8 +28,13 @@ public:
     std::size_t count() const { return m_count; }
     bool isEmpty() const { return m_count == 0; }
 
-    // As Distribution::percentile(), to the resolution above. Needs a value.
+    // The smallest value that at least the fraction p (0..1) of the values
+    // does not exceed (by nearest rank), to the resolution above. Needs a
+    // value.
     double percentile(double p) const;
+    // The value of the rank (from 1) among those counted and more, which
+    // are exact and in order.
+    double ofRank(std::size_t rank, const std::vector<double>& more = {}) const;
     double median() const { return percentile(0.5); }
     double largest() const { return m_largest; }
 

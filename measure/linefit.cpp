@@ -4,23 +4,34 @@
 
 LineFit LineFit::of(const Sample* first, const Sample* last)
 {
+    // Moments about the first report, which keeps them small.
+    double x = 0, y = 0, xx = 0, yy = 0, xy = 0;
+    for (const Sample* p = first; p != last; ++p) {
+        const double dx = p->x - first->x, dy = p->y - first->y;
+        x += dx;
+        y += dy;
+        xx += dx * dx;
+        yy += dy * dy;
+        xy += dx * dy;
+    }
+    LineFit fit = of(double(last - first), x, y, xx, yy, xy);
+    fit.meanX += first->x;
+    fit.meanY += first->y;
+    return fit;
+}
+
+LineFit LineFit::of(double n, double x, double y, double xx, double yy, double xy)
+{
     LineFit fit;
-    const double n = double(last - first);
-    for (const Sample* p = first; p != last; ++p) {
-        fit.meanX += p->x;
-        fit.meanY += p->y;
-    }
-    fit.meanX /= n;
-    fit.meanY /= n;
-    double xx = 0, yy = 0, xy = 0;
-    for (const Sample* p = first; p != last; ++p) {
-        xx += (p->x - fit.meanX) * (p->x - fit.meanX);
-        yy += (p->y - fit.meanY) * (p->y - fit.meanY);
-        xy += (p->x - fit.meanX) * (p->y - fit.meanY);
-    }
+    fit.meanX = x / n;
+    fit.meanY = y / n;
+    // The scatter about the mean.
+    const double sxx = xx - x * fit.meanX;
+    const double syy = yy - y * fit.meanY;
+    const double sxy = xy - x * fit.meanY;
     // The principal axis of the scatter matrix; atan2 keeps the angle
-    // defined for a vertical run (xx = 0).
-    const double angle = 0.5 * std::atan2(2 * xy, xx - yy);
+    // defined for a vertical run (sxx = 0).
+    const double angle = 0.5 * std::atan2(2 * sxy, sxx - syy);
     fit.dx = std::cos(angle);
     fit.dy = std::sin(angle);
     return fit;

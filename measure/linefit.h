@@ -17,6 +17,9 @@ struct LineFit
 
     // The reports from first up to last, which must not be empty.
     static LineFit of(const Sample* first, const Sample* last);
+    // From the moments of n reports (n above 0): the sums of x, y, x², y²
+    // and xy, taken from any origin (which this fit keeps).
+    static LineFit of(double n, double x, double y, double xx, double yy, double xy);
 
     // At right angles to the line.
     double distance(const Sample& p) const;

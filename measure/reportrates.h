@@ -1,7 +1,6 @@
 #pragma once
 
 #include "contactreport.h"
-#include "distribution.h"
 #include "intervalhistogram.h"
 
 #include <array>
@@ -20,15 +19,23 @@
 // time. A contact with a single report, or whose reports all came at one
 // time, has no rate. Whether several contacts came in one packet or a scan
 // was sent as several packets does not change any of this.
+//
+// A kind's rate is the median of its contacts' rates (nearest rank), beside
+// the lowest of them. The contacts' rates are counted rather than kept, as
+// their mean intervals (IntervalHistogram), so that a session of millions of
+// contacts takes bounded memory: the median is the rate of a mean interval
+// to the nearest microsecond (0.01 % of a rate of 100 a second), the lowest
+// exact.
 class ReportRates
 {
 public:
     struct Figures
     {
-        // The contacts that have a rate, and their median rate (nearest
-        // rank): the kind's reports per second.
+        // The contacts that have a rate, their median rate (nearest rank):
+        // the kind's reports per second, and the lowest.
         std::size_t ratedContacts = 0;
         std::optional<double> rate;
+        std::optional<double> lowest;
         // The intervals of all the kind's contacts, in milliseconds: their
         // count, median, 99th percentile (nearest rank) and the longest,
         // which a stall or dropout shows as a percentile does not. The
@@ -40,11 +47,12 @@ public:
         std::optional<double> longest;
     };
 
-    // The first two of Figures alone.
+    // The first three of Figures alone.
     struct Rate
     {
         std::size_t ratedContacts = 0;
         std::optional<double> rate;
+        std::optional<double> lowest;
     };
 
     // Reports of each contact in the order they came.
@@ -74,8 +82,10 @@ private:
         // Counted, not kept: a session that runs for hours would otherwise
         // keep 8 bytes a report.
         IntervalHistogram intervals;
-        // Of the contacts lifted so far.
-        Distribution rates;
+        // Of the contacts lifted so far: their mean intervals, ms a report,
+        // and the lowest rate.
+        IntervalHistogram meanIntervals;
+        std::optional<double> lowest;
     };
 
     std::array<Kind, ContactReport::Kinds> kinds;

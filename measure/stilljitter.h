@@ -1,10 +1,10 @@
 #pragma once
 
+#include "pointhull.h"
 #include "sample.h"
 
 #include <cstddef>
 #include <optional>
-#include <vector>
 
 // How much the reports of one contact scatter while it is held still: the
 // jitter of a finger or pen that does not move, in millimetres.
@@ -22,14 +22,10 @@
 // A contact that was still several times has the largest jitter of its still
 // runs, the one a limit is about, and the largest RMS of them.
 //
-// Adding a report costs constant time, amortised: the run's reports are kept
-// (relative to its anchor) so that the largest distance from a mean that
-// moves with every report can be taken again, once each time the run's
-// length doubles. In between, a new report's distance from the mean of the
-// moment counts, so that the figure of a run still going on can lag the
-// exact one by as much as the mean moved since it last doubled, which for a
-// contact held still is a small fraction of its scatter. A run that ended
-// has its exact figure.
+// A run's reports are not kept: their sums give the mean and the RMS, and
+// the report farthest from the mean is a corner of their convex hull
+// (PointHull), which a contact held still keeps small. So a run of any length
+// takes bounded memory, and its figures are exact at any moment.
 class StillJitter
 {
 public:
@@ -48,7 +44,7 @@ public:
         std::size_t reports = 0;
     };
 
-    // The reports of one contact while it is down, in order.
+    // The reports of one contact while down, in order.
     void add(const Sample& sample);
     // The contact lifted: its last run ends.
     void finish();
@@ -56,7 +52,7 @@ public:
     void reset();
 
     // Whether the run going on is still, and its figures then.
-    bool isStill() const { return !m_offsets.empty() && m_lastMs - m_anchor.ms >= StillMs; }
+    bool isStill() const { return m_count > 0 && m_lastMs - m_anchor.ms >= StillMs; }
     std::optional<Run> current() const;
     // The ended still run of the largest jitter.
     const std::optional<Run>& largestEnded() const { return m_largest; }
@@ -65,25 +61,15 @@ public:
     const std::optional<Run>& lastEnded() const { return m_last; }
 
 private:
-    struct Offset
-    {
-        double x = 0;
-        double y = 0;
-    };
-
     void endRun();
-    void measureAll();
     Run run() const;
 
     Sample m_anchor;
     double m_lastMs = 0;
+    std::size_t m_count = 0;
     // From the anchor, in mm.
-    std::vector<Offset> m_offsets;
+    PointHull m_offsets;
     double m_sumX = 0, m_sumY = 0, m_sumSquares = 0;
-    // The largest squared distance from the mean as it was when measured, and
-    // the run's length then.
-    double m_largestSquare = 0;
-    std::size_t m_measuredAt = 0;
 
     std::optional<Run> m_largest;
     std::optional<double> m_largestRms;

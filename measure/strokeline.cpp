@@ -5,42 +5,54 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-double squaredDistanceToSegment(const Sample& p, const Sample& a, double ux, double uy,
-                                double length)
+void StrokeLine::add(const Sample& sample)
 {
-    // Along the chord, clamped to its ends, then across.
-    const double along = std::clamp((p.x - a.x) * ux + (p.y - a.y) * uy, 0.0, length);
-    const double dx = p.x - (a.x + ux * along);
-    const double dy = p.y - (a.y + uy * along);
-    return dx * dx + dy * dy;
+    if (m_count++ == 0)
+        m_first = sample;
+    m_last = sample;
+    const double dx = sample.x - m_first.x, dy = sample.y - m_first.y;
+    m_hull.add({dx, dy});
+    m_x += dx;
+    m_y += dy;
+    m_xx += dx * dx;
+    m_yy += dy * dy;
+    m_xy += dx * dy;
 }
 
-} // namespace
-
-std::optional<StrokeLine::Fit> StrokeLine::fit(const std::vector<Sample>& samples)
+void StrokeLine::clear()
 {
-    if (samples.size() < 2)
+    *this = StrokeLine();
+}
+
+std::optional<StrokeLine::Fit> StrokeLine::fit() const
+{
+    if (m_count < 2)
         return std::nullopt;
-    const Sample& first = samples.front();
-    const Sample& last = samples.back();
-    const double length = std::hypot(last.x - first.x, last.y - first.y);
+    // About the first report, as the hull is.
+    const double lx = m_last.x - m_first.x, ly = m_last.y - m_first.y;
+    const double length = std::hypot(lx, ly);
     if (length < MinimumLength)
         return std::nullopt;
-    const double ux = (last.x - first.x) / length;
-    const double uy = (last.y - first.y) / length;
+    const double ux = lx / length, uy = ly / length;
     const double reach = Tolerance * length;
-    for (const Sample& p : samples) {
-        if (squaredDistanceToSegment(p, first, ux, uy, length) > reach * reach)
+    for (const PointHull::Point& p : m_hull.corners()) {
+        // Along the chord, clamped to its ends, then across.
+        const double along = std::clamp(p.x * ux + p.y * uy, 0.0, length);
+        if (std::hypot(p.x - ux * along, p.y - uy * along) > reach)
             return std::nullopt;
     }
 
-    const LineFit line = LineFit::of(samples.data(), samples.data() + samples.size());
+    const LineFit line = LineFit::of(double(m_count), m_x, m_y, m_xx, m_yy, m_xy);
     Fit fit;
-    for (const Sample& p : samples)
-        fit.straightness = std::max(fit.straightness, line.distance(p));
-    fit.from = line.project(first);
-    fit.to = line.project(last);
+    for (const PointHull::Point& p : m_hull.corners())
+        fit.straightness = std::max(fit.straightness, line.distance({p.x, p.y, 0}));
+    const auto project = [&](const Sample& s) {
+        Sample on = line.project({s.x - m_first.x, s.y - m_first.y, s.ms});
+        on.x += m_first.x;
+        on.y += m_first.y;
+        return on;
+    };
+    fit.from = project(m_first);
+    fit.to = project(m_last);
     return fit;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "pointhull.h"
 #include "sample.h"
 
+#include <cstddef>
 #include <optional>
-#include <vector>
 
 // Whether a stroke was drawn along a ruler, and how far its reports stray
 // from the straight line that fits them best, in millimetres.
@@ -11,12 +12,14 @@
 // A stroke is straight when its ends lie at least MinimumLength apart and
 // every report lies within Tolerance of that length from the chord, the
 // segment between its ends (beyond an end, the distance is to that end, so
-// that a stroke that doubles back is not straight). Its line is the
-// orthogonal least-squares fit (total least squares): through the reports'
-// mean, along the principal axis of their spread, so that it minimises the
-// distances at right angles to it and fits a vertical stroke as well as a
-// horizontal one, which a fit of y on x cannot. Its straightness is the
-// largest distance of a report from that line.
+// that a stroke that doubles back is not straight). Its line is the one that
+// fits its reports by orthogonal least squares (LineFit); its straightness
+// is the largest distance of a report from that line.
+//
+// The reports are not kept: the line comes from their moments, and both
+// largest distances, from the chord and from the line, lie at a corner of
+// the reports' convex hull (PointHull). So a stroke of any length takes
+// bounded memory, and its figures are exact.
 class StrokeLine
 {
 public:
@@ -31,8 +34,19 @@ public:
         Sample to;
     };
 
-    // The reports of a stroke while down, in order; none when it is not
-    // straight. A few passes over the reports: call it once, when the
-    // stroke ends.
-    static std::optional<Fit> fit(const std::vector<Sample>& samples);
+    // The reports of a stroke while down, in order.
+    void add(const Sample& sample);
+    void clear();
+
+    // None when it is not straight. Goes over the hull's corners: call it
+    // when the stroke ends.
+    std::optional<Fit> fit() const;
+
+private:
+    std::size_t m_count = 0;
+    Sample m_first;
+    Sample m_last;
+    // About the first report.
+    PointHull m_hull;
+    double m_x = 0, m_y = 0, m_xx = 0, m_yy = 0, m_xy = 0;
 };

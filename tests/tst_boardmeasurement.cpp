@@ -16,7 +16,6 @@
 namespace {
 
 using Kind = ContactReport::Kind;
-using Verdict = MeasureLimits::Verdict;
 
 // Units are not square on it: 0.049 mm across, 0.027 mm down.
 const BoardMeasurement::BoardSize Board{1600, 900};
@@ -82,8 +81,8 @@ QString digest(const BoardMeasurement& m)
         for (const std::optional<double>& figure : figures)
             text += figure ? QString::number(*figure, 'g', 15) + ' ' : QStringLiteral("- ");
     };
-    add({f.rates[0].rate, f.rates[1].rate, f.rates[2].rate, f.jitter.value, f.jitterRms,
-         f.straightness.value, f.coverage, double(f.anomalies.shortContacts)});
+    add({f.rates[0].rate, f.rates[1].rate, f.rates[2].rate, f.jitter, f.jitterRms, f.straightness,
+         f.coverage, double(f.anomalies.shortContacts)});
     for (const BoardMeasurement::Stroke& s : m.strokes())
         add({s.startMs, double(s.reports), s.rate, s.length, s.jitter, s.jitterRms, s.straightness,
              double(s.jumps)});
@@ -104,6 +103,7 @@ private slots:
     void mostAtOnceAndClear();
     void coverage();
     void tapAccuracy();
+    void longContacts();
     void recordings_data();
     void recordings();
 };
@@ -112,15 +112,17 @@ void TestBoardMeasurement::stillJitter()
 {
     // Finger 1 rests for 990 ms with 0.4 mm of noise, slides 100 mm in 20 mm
     // steps, rests for 470 ms with 0.9 mm, slides again and rests 190 ms with
-    // 2 mm: too short to be still. Finger 2 rests for 390 ms with 1.3 mm.
+    // 2 mm: too short to be still. Finger 2 rests for 890 ms with 1.3 mm, of
+    // which the first 500 ms count for nothing. Finger 3 settles by 1.5 mm as
+    // it comes down, then reports without noise: it is still without jitter.
     BoardMeasurement m(Board);
     double ms = rest(m, 1, 400, 300, 0.4, 0, 100);
     const std::optional<BoardMeasurement::StillContact> now = m.lastStill();
-    QVERIFY(now && now->ongoing && from(now->source, Kind::Touch, 1, 0));
-    QVERIFY(near(now->mean.x, 400 * PerMmX, 1e-6) && near(now->mean.y, 300 * PerMmY, 1e-6));
-    // Still going on, its figure may lag by the mean's drift.
+    QVERIFY(now && now->ongoing && from(now->source, Kind::Touch, 1, 500));
+    QVERIFY(near(now->mean.x, 400 * PerMmX, 0.02 * PerMmX) &&
+            near(now->mean.y, 300 * PerMmY, 0.02 * PerMmY));
     QVERIFY(near(now->radiusX, 0.4 * PerMmX, 0.02 * PerMmX));
-    QVERIFY(near(now->radiusY, 0.4 * PerMmY, 0.02 * PerMmY));
+    QVERIFY(near(now->lengthMs, 490) && now->reports == 50);
     for (int step = 1; step < 5; ++step, ms += 10)
         m.add(at(Kind::Touch, 1, 400 + 20 * step, 300, ms));
     ms = rest(m, 1, 500, 300, 0.9, ms, 48);
@@ -129,25 +131,27 @@ void TestBoardMeasurement::stillJitter()
     ms = rest(m, 1, 500, 400, 2, ms, 20);
     m.add(at(Kind::Touch, 1, 500, 400, ms, false));
     const double second = ms + 100;
-    ms = rest(m, 2, 800, 600, 1.3, second, 40);
+    ms = rest(m, 2, 800, 600, 1.3, second, 90);
     m.add(at(Kind::Touch, 2, 800, 600, ms, false));
+    const double third = ms + 100;
+    for (int k = 0; k < 150; ++k)
+        m.add(at(Kind::Touch, 3, 200 + std::max(0.0, 1.5 - 0.05 * k), 700, third + 10 * k));
+    m.add(at(Kind::Touch, 3, 200, 700, third + 1500, false));
 
     QVERIFY(near(m.strokes()[0].jitter, 0.9) && near(m.strokes()[0].jitterRms, 0.9));
     QVERIFY(near(m.strokes()[1].jitter, 1.3));
+    QVERIFY(near(m.strokes()[2].jitter, 0));
     const BoardMeasurement::Figures f = m.figures();
-    QVERIFY(near(f.jitter.value, 1.3) && near(f.jitterRms, 1.3));
-    QCOMPARE(f.stillContacts, std::size_t(2));
-    QCOMPARE(f.jitter.verdict, Verdict::Fail);
-    QVERIFY(from(f.jitter.worst, Kind::Touch, 2, second));
-    MeasureLimits limits;
-    limits.jitter = 1.5;
-    m.setLimits(limits);
-    QCOMPARE(m.figures().jitter.verdict, Verdict::Pass);
+    QVERIFY(near(f.jitter, 1.3) && near(f.jitterRms, 1.3));
+    QCOMPARE(f.stillContacts, std::size_t(3));
+    // The run that gives the figure: from 500 ms on, 40 reports over 390 ms.
+    QVERIFY(f.jitterRun && from(f.jitterRun->source, Kind::Touch, 2, second + 500));
+    QVERIFY(near(f.jitterRun->lengthMs, 390) && f.jitterRun->reports == 40);
 
-    // Ended, the last still run is the second finger's, exact.
+    // Ended, the last still run is the third finger's, exact.
     const std::optional<BoardMeasurement::StillContact> last = m.lastStill();
     QVERIFY(last && !last->ongoing);
-    QVERIFY(near(last->radiusY, 1.3 * PerMmY, 1e-6) && near(last->mean.x, 800 * PerMmX, 1e-6));
+    QVERIFY(near(last->radiusY, 0) && near(last->mean.x, 200 * PerMmX, 1e-6));
 }
 
 void TestBoardMeasurement::straightness()
@@ -168,9 +172,7 @@ void TestBoardMeasurement::straightness()
     QVERIFY(!m.strokes()[2].straightness && !m.strokes()[3].straightness);
     const BoardMeasurement::Figures f = m.figures();
     QCOMPARE(f.straightStrokes, std::size_t(2));
-    QVERIFY(near(f.straightness.value, 1.5));
-    QCOMPARE(f.straightness.verdict, Verdict::Fail);
-    QVERIFY(from(f.straightness.worst, Kind::Pen, 2, 1000));
+    QVERIFY(near(f.straightness, 1.5));
     // The vertical line, from its first report's place to its last's.
     const std::optional<BoardMeasurement::StraightStroke> line = m.lastStraight();
     QVERIFY(line && from(line->source, Kind::Pen, 2, 1000));
@@ -193,13 +195,7 @@ void TestBoardMeasurement::ratesAndAnomalies()
     QCOMPARE(m.strokes()[0].reports, std::size_t(181));
     QVERIFY(near(m.strokes()[0].rate, 180) && near(m.strokes()[1].rate, 50));
     BoardMeasurement::Figures f = m.figures();
-    QVERIFY(near(f.penRate.value, 50));
-    QCOMPARE(f.penRate.verdict, Verdict::Fail);
-    QVERIFY(from(f.penRate.worst, Kind::Pen, 2, 0));
-    MeasureLimits limits;
-    limits.penRate = 40;
-    m.setLimits(limits);
-    QCOMPARE(m.figures().penRate.verdict, Verdict::Pass);
+    QVERIFY(near(f.rates[Kind::Pen].rate, 50) && near(f.rates[Kind::Pen].lowest, 50));
 
     // A finger every 10 ms, 1 mm at a time, then 60 mm in one interval: a
     // jump. Later 60 mm after 105 ms: a report or more was lost, no jump.
@@ -273,19 +269,21 @@ void TestBoardMeasurement::frameRate()
 void TestBoardMeasurement::mostAtOnceAndClear()
 {
     // Twelve fingers come down one after another and a pen joins them;
-    // finger 1 has been still for 400 ms when ten of them lift.
+    // finger 1 has been still for 400 ms after it settled when ten of them
+    // lift.
     BoardMeasurement m(Board);
     for (int id = 0; id < 12; ++id)
         m.add(at(Kind::Touch, id, 100 + 50 * id, 400, id));
     m.add(at(Kind::Pen, 0, 100, 100, 12));
-    m.add(at(Kind::Touch, 1, 150, 400, 401));
+    m.add(at(Kind::Touch, 1, 150, 400, 501));
+    m.add(at(Kind::Touch, 1, 150, 400, 901));
     for (int id = 11; id >= 2; --id)
-        m.add(at(Kind::Touch, id, 100 + 50 * id, 400, 500, false));
+        m.add(at(Kind::Touch, id, 100 + 50 * id, 400, 950, false));
     BoardMeasurement::Figures f = m.figures();
     QCOMPARE(f.mostAtOnce, 13);
     QCOMPARE(f.mostAtOnceOfKind, (std::array<int, 3>{1, 12, 0}));
     QCOMPARE(f.downNow, 3);
-    QVERIFY(f.jitter.value);
+    QVERIFY(f.jitter);
 
     // Cleared with two fingers and the pen down: they count as down, and
     // start again with their next report down; a lift without one ends
@@ -295,14 +293,14 @@ void TestBoardMeasurement::mostAtOnceAndClear()
     QCOMPARE(f.strokes, std::size_t(0));
     QCOMPARE(f.mostAtOnce, 3);
     QCOMPARE(f.coverage, 0.0);
-    QVERIFY(!f.rates[Kind::Touch].rate && !f.jitter.value && !m.lastStill());
-    m.add(at(Kind::Touch, 0, 100, 400, 600, false));
-    m.add(at(Kind::Touch, 1, 150, 400, 610));
-    m.add(at(Kind::Touch, 1, 150, 400, 620, false));
+    QVERIFY(!f.rates[Kind::Touch].rate && !f.jitter && !m.lastStill());
+    m.add(at(Kind::Touch, 0, 100, 400, 1000, false));
+    m.add(at(Kind::Touch, 1, 150, 400, 1010));
+    m.add(at(Kind::Touch, 1, 150, 400, 1020, false));
     f = m.figures();
     QCOMPARE(f.anomalies.orphanLifts, std::size_t(0));
     QCOMPARE(f.strokes, std::size_t(1));
-    QCOMPARE(m.strokes()[0].startMs, 610.0);
+    QCOMPARE(m.strokes()[0].startMs, 1010.0);
     QCOMPARE(f.downNow, 1);
 }
 
@@ -328,7 +326,7 @@ void TestBoardMeasurement::coverage()
     QCOMPARE(m.figures().coverage, double(CoverageGrid::Cells - 1) / CoverageGrid::Cells);
     QVERIFY(!m.coverage().reached(12, 7));
     QVERIFY(m.coverage().reached(11, 7) && m.coverage().reached(13, 7));
-    QVERIFY(!m.figures().jitter.value && !m.figures().anomalies.jumps);
+    QVERIFY(!m.figures().jitter && !m.figures().anomalies.jumps);
 
     // One segment up and to the left across the board, through no corner
     // of cells: one cell more than the columns and rows it changes.
@@ -339,6 +337,14 @@ void TestBoardMeasurement::coverage()
     m.add({Kind::Pen, 0, true, 0.3 * w, 0.6 * h, 10});
     QCOMPARE(m.coverage().reachedCount(), 31 + 17 + 1);
     QVERIFY(m.coverage().reached(0, 0) && m.coverage().reached(31, 17));
+
+    // A position off the board marks no cell, nor does the way to it.
+    m.clear();
+    m.add({Kind::Touch, 2, true, 40000, 0.5 * h, 0});
+    m.add({Kind::Touch, 2, true, 30.5 * w, 0.5 * h, 10});
+    m.add({Kind::Touch, 2, true, 30.5 * w, 70000, 20});
+    QCOMPARE(m.coverage().reachedCount(), 1);
+    QVERIFY(m.coverage().reached(30, 0));
 }
 
 void TestBoardMeasurement::tapAccuracy()
@@ -371,9 +377,46 @@ void TestBoardMeasurement::tapAccuracy()
     QCOMPARE(m.taps()[1].target, std::size_t(0));
     QVERIFY(near(m.taps()[1].offset, 1.0));
     const BoardMeasurement::Figures f = m.figures();
-    QVERIFY(near(f.accuracy.value, 2.5) && near(f.meanOffset, 1.75));
-    QCOMPARE(f.accuracy.verdict, Verdict::Fail);
-    QVERIFY(from(f.accuracy.worst, Kind::Touch, 1, 0));
+    QVERIFY(near(f.largestOffset, 2.5) && near(f.meanOffset, 1.75));
+}
+
+void TestBoardMeasurement::longContacts()
+{
+    // Nothing is kept per report: a contact of half a million reports gives
+    // what the same motion gives in a hundred. A finger held still with 0.7
+    // mm of scatter, and a pen along a ruler with a wobble of 0.3 mm, each
+    // short, then long.
+    // (Its first 50 reports, 500 ms, settle: whole turns of noise remain.)
+    for (const int reports : {102, 500002}) {
+        BoardMeasurement m(Board);
+        const double ms = rest(m, 1, 600, 400, 0.7, 0, reports);
+        m.add(at(Kind::Touch, 1, 600, 400, ms, false));
+        for (int k = 0; k < reports; ++k) {
+            const double along = 200.0 * (k + 0.5) / reports;
+            const double across = 0.3 * std::cos(2 * M_PI * along / 50);
+            m.add(at(Kind::Pen, 0, 300 + along, 200 + across, ms + k));
+        }
+        m.add(at(Kind::Pen, 0, 500, 200, ms + reports, false));
+        QVERIFY2(near(m.strokes()[0].jitter, 0.7) && near(m.strokes()[0].jitterRms, 0.7),
+                 qPrintable(QString::number(reports)));
+        QVERIFY(near(m.strokes()[1].straightness, 0.3));
+    }
+
+    // More strokes and taps than are kept: the last ones, and how many went.
+    BoardMeasurement m(Board);
+    m.setTargets({{800 * PerMmX, 450 * PerMmY}});
+    const std::size_t taps = BoardMeasurement::MaxStrokes + 5;
+    for (std::size_t k = 0; k < taps; ++k) {
+        m.add(at(Kind::Touch, 1, 801, 450, 100.0 * k));
+        m.add(at(Kind::Touch, 1, 801, 450, 100.0 * k + 50, false));
+    }
+    QCOMPARE(m.strokes().size(), BoardMeasurement::MaxStrokes);
+    QCOMPARE(m.strokesLeftOut(), std::size_t(5));
+    QCOMPARE(m.strokes().front().startMs, 500.0);
+    QCOMPARE(m.figures().strokes, taps);
+    QCOMPARE(m.taps().size() + m.tapsLeftOut(), taps);
+    QCOMPARE(m.figures().taps, taps);
+    QVERIFY(near(m.figures().meanOffset, 1));
 }
 
 void TestBoardMeasurement::recordings_data()
@@ -422,7 +465,7 @@ void TestBoardMeasurement::recordings()
         QCOMPARE(f.rates[std::size_t(kind)].ratedContacts > 0, strokes[std::size_t(kind)] > 0);
     QVERIFY(f.coverage > 0);
     if (!m.boardSize())
-        QVERIFY(!f.jitter.value && !f.anomalies.jumps && !m.strokes()[0].length);
+        QVERIFY(!f.jitter && !f.anomalies.jumps && !m.strokes()[0].length);
 
     // Measured again after clear(), the same to the last digit.
     const QString first = digest(m);

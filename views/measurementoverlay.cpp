@@ -21,44 +21,29 @@ constexpr int PanelPadding = 10;
 // the figure.
 constexpr double LeastCircleRadius = 24;
 
-const QColor PassColour(0, 140, 0);
-const QColor FailColour(210, 0, 0);
+// The figures judge nothing: one colour for what is measured, none of
+// pass or fail.
+const QColor MarkColour(0, 90, 200);
 const QColor NoneColour(110, 110, 110);
 // Faint on white and on black alike.
 const QColor TintColour(255, 140, 0, 36);
-
-QColor verdictColour(MeasureLimits::Verdict verdict)
-{
-    switch (verdict) {
-    case MeasureLimits::Verdict::Pass:
-        return PassColour;
-    case MeasureLimits::Verdict::Fail:
-        return FailColour;
-    case MeasureLimits::Verdict::None:
-        break;
-    }
-    return NoneColour;
-}
 
 QString mm(double value)
 {
     return QString::number(value, 'f', 2) + QStringLiteral(" mm");
 }
 
-QString limit(double value, const char* unit)
+QString rate(const std::optional<double>& value)
 {
-    return QString::number(value) + QLatin1String(unit);
+    return QString::number(*value, 'f', 1) + QStringLiteral("/s");
 }
 
-// A figure judged against its limit, or what there is not yet.
-MeasurementOverlay::Text judged(const QString& name, const std::optional<double>& value,
-                                MeasureLimits::Verdict verdict, const QString& shown,
-                                const QString& bound)
+// A figure, or that there is none yet.
+MeasurementOverlay::Text figure(const QString& name, bool has, const QString& shown)
 {
-    if (!value)
-        return {name + QStringLiteral(": none yet"), NoneColour};
-    return {name + QStringLiteral(" ") + shown + QStringLiteral(" (") + bound + QStringLiteral(")"),
-            verdictColour(verdict)};
+    if (!has)
+        return {name + QStringLiteral(" none yet"), NoneColour};
+    return {name + QStringLiteral(" ") + shown, Qt::black};
 }
 
 QString sizeText(const BoardMeter::Reading& reading)
@@ -228,7 +213,7 @@ MeasurementOverlay::Shapes MeasurementOverlay::shapesOf(const BoardMeter::Readin
             Mark mark;
             mark.line = QLineF(centre, centre + QPointF(rx, ry));
             mark.ellipse = QRectF(centre - QPointF(rx, ry), centre + QPointF(rx, ry));
-            mark.colour = verdictColour(MeasureLimits::atMost(still.jitter, reading.limits.jitter));
+            mark.colour = MarkColour;
             mark.label = QStringLiteral("jitter ") + mm(still.jitter);
             s.still = mark;
         }
@@ -237,8 +222,7 @@ MeasurementOverlay::Shapes MeasurementOverlay::shapesOf(const BoardMeter::Readin
             Mark mark;
             mark.line = QLineF(boardToView.map(QPointF(straight.from.x, straight.from.y)),
                                boardToView.map(QPointF(straight.to.x, straight.to.y)));
-            mark.colour = verdictColour(
-                MeasureLimits::atMost(straight.straightness, reading.limits.straightness));
+            mark.colour = MarkColour;
             mark.label = QStringLiteral("straightness ") + mm(straight.straightness);
             s.straight = mark;
         }
@@ -257,7 +241,7 @@ MeasurementOverlay::Shapes MeasurementOverlay::shapesOf(const BoardMeter::Readin
             mark.line = QLineF(
                 boardToView.map(QPointF(target.x, target.y)),
                 boardToView.map(QPointF(target.x + tap.dx * unitsX, target.y + tap.dy * unitsY)));
-            mark.colour = verdictColour(MeasureLimits::atMost(tap.offset, reading.limits.accuracy));
+            mark.colour = MarkColour;
             mark.label = mm(tap.offset);
             s.taps.push_back(mark);
         }
@@ -269,17 +253,22 @@ std::vector<MeasurementOverlay::Text>
 MeasurementOverlay::panelText(const BoardMeter::Reading& reading) const
 {
     const BoardMeasurement::Figures& f = reading.figures;
-    const MeasureLimits& limits = reading.limits;
     std::vector<Text> lines;
     const QColor plain = Qt::black;
-    lines.push_back({QStringLiteral("Measurements"), plain});
+    lines.push_back({QStringLiteral("Measurements: what the board did; verdicts come from the "
+                                    "board check (K)"),
+                     plain});
     if (reading.boards == 1)
         lines.push_back({QStringLiteral("board ") + reading.board, plain});
     else if (reading.boards == 0)
         lines.push_back({QStringLiteral("no board"), NoneColour});
     else
         lines.push_back(
-            {QStringLiteral("%1 boards, measured together").arg(reading.boards), plain});
+            {QStringLiteral("%1 boards, measured together%2")
+                 .arg(reading.boards)
+                 .arg(reading.sizesDiffer ? QStringLiteral(" as one size, though theirs differ")
+                                          : QString()),
+             plain});
     lines.push_back({sizeText(reading), reading.size ? plain : NoneColour});
     QString contacts =
         QStringLiteral("contacts now %1, most at once %2").arg(f.downNow).arg(f.mostAtOnce);
@@ -289,51 +278,43 @@ MeasurementOverlay::panelText(const BoardMeter::Reading& reading) const
                         .arg(reading.declaredTouches);
     lines.push_back({contacts, plain});
 
-    lines.push_back(
-        judged(QStringLiteral("pen rate"), f.penRate.value, f.penRate.verdict,
-               f.penRate.value ? QString::number(*f.penRate.value, 'f', 1) + "/s" : QString(),
-               QStringLiteral("at least ") + limit(limits.penRate, "/s")));
-    const auto rate = [&](ContactReport::Kind kind) {
-        const auto& r = f.rates[std::size_t(kind)].rate;
-        return r ? QString::number(*r, 'f', 1) + QStringLiteral("/s") : QStringLiteral("none");
-    };
-    lines.push_back({QStringLiteral("touch rate %1, eraser rate %2")
-                         .arg(rate(ContactReport::Touch), rate(ContactReport::Eraser)),
-                     plain});
+    for (const auto& [kind, name] :
+         {std::pair(ContactReport::Pen, "pen rate"), std::pair(ContactReport::Touch, "touch rate"),
+          std::pair(ContactReport::Eraser, "eraser rate")}) {
+        const ReportRates::Rate& r = f.rates[std::size_t(kind)];
+        lines.push_back(
+            figure(QLatin1String(name), r.rate.has_value(),
+                   r.rate ? rate(r.rate) + QStringLiteral(", lowest contact ") + rate(r.lowest)
+                          : QString()));
+    }
     const auto frames = [&](ContactReport::Kind kind) {
         const auto& r = f.frameRates[std::size_t(kind)];
-        return r ? QString::number(*r, 'f', 1) : QStringLiteral("none");
+        return r ? QString::number(*r, 'f', 1) : QStringLiteral("none yet");
     };
     lines.push_back({QStringLiteral("packets a second: pen %1, touch %2, eraser %3")
                          .arg(frames(ContactReport::Pen), frames(ContactReport::Touch),
                               frames(ContactReport::Eraser)),
                      plain});
 
-    const std::optional<double> jitter =
-        reading.still ? std::optional<double>(reading.still->jitter) : std::nullopt;
-    lines.push_back(judged(QStringLiteral("jitter of the last still contact"), jitter,
-                           MeasureLimits::atMost(jitter, limits.jitter),
-                           jitter ? mm(*jitter) : QString(),
-                           QStringLiteral("at most ") + limit(limits.jitter, " mm")));
-    const std::optional<double> straightness =
-        reading.straight ? std::optional<double>(reading.straight->straightness) : std::nullopt;
-    lines.push_back(judged(QStringLiteral("straightness of the last straight stroke"), straightness,
-                           MeasureLimits::atMost(straightness, limits.straightness),
-                           straightness ? mm(*straightness) : QString(),
-                           QStringLiteral("at most ") + limit(limits.straightness, " mm")));
+    const auto& still = reading.still;
+    lines.push_back(figure(QStringLiteral("jitter of the last still contact"), still.has_value(),
+                           still ? QStringLiteral("%1, %2 s and %3 reports after its first %4 s")
+                                       .arg(mm(still->jitter))
+                                       .arg(still->lengthMs / 1000, 0, 'f', 1)
+                                       .arg(still->reports)
+                                       .arg(BoardMeasurement::SettleMs / 1000)
+                                 : QString()));
+    lines.push_back(figure(QStringLiteral("straightness of the last straight stroke"),
+                           reading.straight.has_value(),
+                           reading.straight ? mm(reading.straight->straightness) : QString()));
     lines.push_back({QStringLiteral("coverage %1 % of the board")
                          .arg(QString::number(f.coverage * 100, 'f', 0)),
                      plain});
-
-    const QString accuracy = QStringLiteral("at most ") + limit(limits.accuracy, " mm");
-    lines.push_back(judged(QStringLiteral("largest tap offset"), f.accuracy.value,
-                           f.accuracy.verdict, f.accuracy.value ? mm(*f.accuracy.value) : QString(),
-                           accuracy));
-    lines.push_back(judged(
-        QStringLiteral("mean tap offset"), f.meanOffset,
-        MeasureLimits::atMost(f.meanOffset, limits.accuracy),
-        f.meanOffset ? mm(*f.meanOffset) + QStringLiteral(" of %1 taps").arg(f.taps) : QString(),
-        accuracy));
+    lines.push_back(figure(QStringLiteral("tap offsets"), f.largestOffset.has_value(),
+                           f.largestOffset ? QStringLiteral("largest %1, mean %2 of %3 taps")
+                                                 .arg(mm(*f.largestOffset), mm(*f.meanOffset))
+                                                 .arg(f.taps)
+                                           : QString()));
     return lines;
 }
 

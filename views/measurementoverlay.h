@@ -23,7 +23,7 @@ class StrokesView;
 
 // What the measurements show over the strokes view. The panel: a box of its
 // own at the top right, below the top row of tap targets, with the live
-// figures, each judged against its limit in green or red; and with it,
+// figures, which judge nothing (verdicts come from the board check); and with it,
 // where they come from: a circle of its jitter's radius round the last
 // still contact, the last straight stroke's fitted line and a faint tint
 // over the coverage grid's cells that no contact reached. The tap targets:
@@ -73,7 +73,7 @@ public:
     void redraw();
 
 private:
-    // A line or an ellipse in the colour of its verdict, with a label.
+    // A line or an ellipse, with a label.
     struct Mark
     {
         QLineF line;

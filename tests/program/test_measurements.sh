@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The measurement panel as a user meets it: the simulated board holds a
 # finger still and draws a wobbly line along a ruler on a board of 0.5 mm a
-# pixel; M shows the panel, with the figures judged in green and red, and
-# the jitter circle round the finger; M again hides both.
+# pixel; M shows the panel, its figures in black and none in the green or
+# red of a verdict, and the jitter circle round the finger; M again hides
+# both.
 # Usage: test_measurements.sh <path of visualview>
 set -euo pipefail
 
@@ -12,13 +13,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xsession.sh"
 start_screen
 poll_seconds=0.5
 
-# The finger: 0.3 mm of noise round x 480, y 540. The pen: 700 mm along
-# y 900 with 2 mm of wobble, beyond the straightness limit of 1 mm.
+# The finger: 0.3 mm of noise round x 480, y 540, held for a second (its
+# first half counts for nothing). The pen: 700 mm along y 900 with 2 mm of
+# wobble.
 cat >"$work/scenario" <<SCENARIO
 board 1 hid<MEASURED> xp<4> xt<20>
 wait callback 1
 wait file $work/ready
-repeat 60
+repeat 120
   touch 1 down sin(8192,10,7) cos(16384,18,5) 300
   wait 9
 end
@@ -49,28 +51,28 @@ count() {
     convert "$work/$1.png" -crop "$2" -fuzz 8% -fill black +opaque "$3" -fill white -opaque "$3" \
         -format '%[fx:int(mean*w*h)]' info:
 }
-pass='#008c00'
-failed='#d20000'
-# The panel's box at the top right, below the top row of targets: figures
-# within their limits in green (the pen's rate, the jitter), one beyond in
-# red (the straightness).
+# The grey of a figure that has no value yet: only the panel has it.
+none='#6e6e6e'
+mark='#005ac8'
+verdicts() { echo $(($(count "$1" $panel '#008c00') + $(count "$1" $panel '#d20000'))); }
+# The panel's box at the top right, below the top row of targets.
 panel=900x340+1020+130
 # Round the finger, outside its own mark and above the circle's label: the
-# circle, green as its jitter.
+# circle, in the colour of what is measured.
 circle=80x60+440+500
 measured() {
-    shot shown && [ "$(count shown $panel $pass)" -gt 100 ] &&
-        [ "$(count shown $panel $failed)" -gt 100 ] && [ "$(count shown $circle $pass)" -gt 60 ]
+    shot shown && [ "$(count shown $panel $none)" -gt 100 ] &&
+        [ "$(count shown $circle $mark)" -gt 60 ] && [ "$(verdicts shown)" -eq 0 ]
 }
-wait_for 20 measured || fail "no panel with green and red figures and no jitter circle: \
-$(count shown $panel $pass) green and $(count shown $panel $failed) red pixels in the panel, \
-$(count shown $circle $pass) green round the finger"
-echo "panel: $(count shown $panel $pass) green and $(count shown $panel $failed) red pixels;" \
-    "jitter circle: $(count shown $circle $pass) green pixels"
+wait_for 20 measured || fail "no panel of figures and jitter circle, or a verdict's colour: \
+$(count shown $panel $none) grey pixels in the panel and $(verdicts shown) green or red, \
+$(count shown $circle $mark) round the finger"
+echo "panel: $(count shown $panel $none) grey pixels, none green or red;" \
+    "jitter circle: $(count shown $circle $mark) pixels"
 
 xdotool key m
-hidden() { shot hidden && [ "$(count hidden $circle $pass)" -eq 0 ] &&
-    [ "$(count hidden $panel $pass)" -eq 0 ]; }
+hidden() { shot hidden && [ "$(count hidden $circle $mark)" -eq 0 ] &&
+    [ "$(count hidden $panel $none)" -eq 0 ]; }
 wait_for 10 hidden || fail "M did not hide the panel and the circle"
 echo "M hides them again"
 

@@ -1,4 +1,4 @@
-#include "pointspread.h"
+#include "pointhull.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,14 +6,14 @@
 namespace {
 
 // Twice the signed area of o, a, b: above 0 when b lies to the left of o→a.
-double cross(const PointSpread::Point& o, const PointSpread::Point& a, const PointSpread::Point& b)
+double cross(const PointHull::Point& o, const PointHull::Point& a, const PointHull::Point& b)
 {
     return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
 
 } // namespace
 
-void PointSpread::add(const Point& point)
+void PointHull::add(const Point& point)
 {
     m_points.push_back(point);
     ++m_count;
@@ -21,14 +21,14 @@ void PointSpread::add(const Point& point)
         reduce();
 }
 
-void PointSpread::clear()
+void PointHull::clear()
 {
     m_points.clear();
     m_reducedTo = 0;
     m_count = 0;
 }
 
-void PointSpread::reduce() const
+void PointHull::reduce() const
 {
     // Andrew's monotone chain: the lower hull, then the upper one.
     std::sort(m_points.begin(), m_points.end(), [](const Point& a, const Point& b) {
@@ -53,14 +53,25 @@ void PointSpread::reduce() const
     }
     // The last corner is the first again.
     hull.resize(k - 1);
+    if (hull.size() > MaxCorners) {
+        for (std::size_t i = 0; 2 * i < hull.size(); ++i)
+            hull[i] = hull[2 * i];
+        hull.resize((hull.size() + 1) / 2);
+    }
     m_points = std::move(hull);
     m_reducedTo = m_points.size();
 }
 
-double PointSpread::largestDistance() const
+const std::vector<PointHull::Point>& PointHull::corners() const
 {
-    reduce();
-    const std::vector<Point>& hull = m_points;
+    if (m_reducedTo != m_points.size())
+        reduce();
+    return m_points;
+}
+
+double PointHull::largestDistance() const
+{
+    const std::vector<Point>& hull = corners();
     const std::size_t h = hull.size();
     const auto distance = [&](std::size_t a, std::size_t b) {
         return std::hypot(hull[a].x - hull[b].x, hull[a].y - hull[b].y);
