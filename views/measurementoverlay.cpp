@@ -293,16 +293,18 @@ MeasurementOverlay::panelText(const BoardMeter::Reading& reading) const
         judged(QStringLiteral("pen rate"), f.penRate.value, f.penRate.verdict,
                f.penRate.value ? QString::number(*f.penRate.value, 'f', 1) + "/s" : QString(),
                QStringLiteral("at least ") + limit(limits.penRate, "/s")));
+    // In the words of the judged figures above.
     const auto rate = [&](ContactReport::Kind kind) {
         const auto& r = f.rates[std::size_t(kind)].rate;
-        return r ? QString::number(*r, 'f', 1) + QStringLiteral("/s") : QStringLiteral("none");
+        return r ? QStringLiteral(" ") + QString::number(*r, 'f', 1) + QStringLiteral("/s")
+                 : QStringLiteral(": none yet");
     };
-    lines.push_back({QStringLiteral("touch rate %1, eraser rate %2")
+    lines.push_back({QStringLiteral("touch rate%1, eraser rate%2")
                          .arg(rate(ContactReport::Touch), rate(ContactReport::Eraser)),
                      plain});
     const auto frames = [&](ContactReport::Kind kind) {
         const auto& r = f.frameRates[std::size_t(kind)];
-        return r ? QString::number(*r, 'f', 1) : QStringLiteral("none");
+        return r ? QString::number(*r, 'f', 1) : QStringLiteral("none yet");
     };
     lines.push_back({QStringLiteral("packets a second: pen %1, touch %2, eraser %3")
                          .arg(frames(ContactReport::Pen), frames(ContactReport::Touch),
