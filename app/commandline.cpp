@@ -216,8 +216,9 @@ QString CommandLine::screenList()
         const QScreen* screen = screens[i];
         const QRect area = screen->geometry();
         const QSizeF size = screen->physicalSize();
+        const QString name = screen->name();
         QStringList fields = {
-            QString::number(i + 1), screen->name(),
+            QString::number(i + 1), name.isEmpty() ? QStringLiteral("(unnamed)") : name,
             QStringLiteral("%1x%2").arg(area.width()).arg(area.height()) + offset(area.x()) +
                 offset(area.y()),
             QStringLiteral("%1x%2 mm").arg(qRound(size.width())).arg(qRound(size.height()))};

@@ -142,7 +142,7 @@ VisualViewDialog::VisualViewDialog(QWidget* parent, QScreen* target) : QDialog(p
     strokesView = new StrokesView;
     strokesView->setPatternPainter([this](QPainter& painter, BackgroundMode mode,
                                           const QSize& imageSize, const QSize& viewSize) {
-        TestPatterns::draw(painter, mode, imageSize, viewSize, notice);
+        TestPatterns::draw(painter, mode, imageSize, viewSize, boardNotice);
     });
     layout->addWidget(strokesView);
     views.push_back(strokesView);
@@ -165,8 +165,8 @@ VisualViewDialog::VisualViewDialog(QWidget* parent, QScreen* target) : QDialog(p
             &VisualViewDialog::in_quorvel_erase);
     connect(adapter.get(), &Quorvel::out_quorvel_boards, this, &VisualViewDialog::noticeBoards);
     noticeBoards(adapter->boards());
-    if (!notice.isEmpty())
-        std::cerr << noBoardLine(*adapter->driver(), notice) << std::endl;
+    if (!boardNotice.isEmpty())
+        std::cerr << noBoardLine(*adapter->driver(), boardNotice) << std::endl;
 
     frameTimer = new QTimer(this);
     frameTimer->setSingleShot(true);
@@ -196,9 +196,9 @@ void VisualViewDialog::placeOn(QScreen* target)
 void VisualViewDialog::noticeBoards(int count)
 {
     const QStringList now = count > 0 ? QStringList() : noBoard(*adapter->driver());
-    if (now == notice)
+    if (now == boardNotice)
         return;
-    notice = now;
+    boardNotice = now;
     strokesView->drawBackground();
     strokesView->update();
 }

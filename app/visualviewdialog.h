@@ -35,6 +35,10 @@ public:
     // any view goes.
     ~VisualViewDialog() override;
 
+    // What the dialog tells a person over every background: while no board
+    // is present, what is missing and what to do; else nothing.
+    QStringList notice() const { return boardNotice; }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -81,5 +85,5 @@ private:
     // Tracks only the dialog's own switching with Return.
     bool fullScreen = true;
     // Drawn over every background while no board is present.
-    QStringList notice;
+    QStringList boardNotice;
 };
