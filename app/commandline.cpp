@@ -47,7 +47,7 @@ const char* const Hint = "visualview --help lists the options";
 
 // The options that Qt's application objects take out of the arguments, with
 // one dash or two, and whether each takes a value: the next argument, or for
-// some one after '='. Those of X11 as its platform takes them.
+// some one after '='. From display on, those of X11.
 struct QtOption
 {
     const char* name;
