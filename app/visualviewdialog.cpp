@@ -163,8 +163,9 @@ VisualViewDialog::VisualViewDialog(QWidget* parent, QScreen* target) : QDialog(p
             &VisualViewDialog::in_quorvel_touch);
     connect(adapter.get(), &Quorvel::out_quorvel_erase_event, this,
             &VisualViewDialog::in_quorvel_erase);
-    connect(adapter.get(), &Quorvel::out_quorvel_boards, this, &VisualViewDialog::noticeBoards);
-    noticeBoards(adapter->boards());
+    connect(adapter.get(), &Quorvel::out_quorvel_boards, this,
+            &VisualViewDialog::updateBoardNotice);
+    updateBoardNotice(adapter->boards());
     if (!boardNotice.isEmpty())
         std::cerr << noBoardLine(*adapter->driver(), boardNotice) << std::endl;
 
@@ -184,6 +185,7 @@ VisualViewDialog::~VisualViewDialog() = default;
 void VisualViewDialog::placeOn(QScreen* target)
 {
     if (target != nullptr) {
+        // Before the window shows: on another X screen it is made there.
         createWinId();
         windowHandle()->setScreen(target);
     }
@@ -193,7 +195,7 @@ void VisualViewDialog::placeOn(QScreen* target)
     setGeometry(normal);
 }
 
-void VisualViewDialog::noticeBoards(int count)
+void VisualViewDialog::updateBoardNotice(int count)
 {
     const QStringList now = count > 0 ? QStringList() : noBoard(*adapter->driver());
     if (now == boardNotice)

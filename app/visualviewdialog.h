@@ -58,7 +58,7 @@ private:
     // leaves full screen for, and that shows without a window manager.
     void placeOn(QScreen* target);
     // Shows what a person is told while no board is present, or takes it away.
-    void noticeBoards(int count);
+    void updateBoardNotice(int count);
     QPoint dialogPoint(const Quorvel::Controls& record, const QRect& screen) const;
     QTransform boardToView() const;
     QWidget* bind(Targets& targets, int id, const QPoint& point);
