@@ -300,9 +300,10 @@ void TestVisualViewDialog::tickRefreshesItems()
     const std::shared_ptr<Item> marker = view->items.front();
     QTRY_COMPARE(marker->dirty, 0);
     PaintRecorder recorder(view);
+    // The move marks the marker dirty, but the events that QTest processes
+    // with it may hold a tick already: only the tick's outcome is certain.
     QTest::mouseMove(window, QPoint(460, 330));
-    QVERIFY(marker->dirty != 0);
-    // The next tick refreshes the moved marker and repaints where it went.
+    // A tick refreshes the moved marker and repaints where it went.
     QTRY_COMPARE(marker->dirty, 0);
     QTRY_VERIFY(recorder.painted.contains(QPoint(460, 330)));
     QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(460, 330));
