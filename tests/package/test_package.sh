@@ -42,8 +42,14 @@ for program in visualview boardevents; do
     fi
 done
 version=$(dpkg-query -W -f='${Version}' visualview)
-[ "$(boardevents --version)" = "boardevents $version" ] ||
-    fail "boardevents --version says '$(boardevents --version)', the package is $version"
+for program in boardevents visualview; do
+    [ "$($program --version)" = "$program $version" ] ||
+        fail "$program --version says '$($program --version)', the package is $version"
+done
+# The launcher's help is the visualiser's, under a word on what it runs.
+visualview-demo --help >"$work/demo-help" || fail "visualview-demo --help: status $?"
+grep -qx 'Usage: visualview-demo .*' "$work/demo-help" && grep -qx "visualview $version" "$work/demo-help" ||
+    fail "visualview-demo --help: $(cat "$work/demo-help")"
 # From the package's own list: a minimal system may leave manual pages out.
 for page in visualview boardevents visualview-demo; do
     grep -qx "/usr/share/man/man1/$page.1.gz" "$work/files" || fail "no manual page for $page"
