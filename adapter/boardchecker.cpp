@@ -110,9 +110,9 @@ QString BoardChecker::start()
     return {};
 }
 
-double BoardChecker::now()
+double BoardChecker::now(double atLeast)
 {
-    lastMs = std::max(lastMs, double(qRound64(double(clock.nsecsElapsed()) / 1e6)));
+    lastMs = std::max({lastMs, atLeast, double(qRound64(double(clock.nsecsElapsed()) / 1e6))});
     return lastMs;
 }
 
@@ -123,7 +123,10 @@ void BoardChecker::packet(const QByteArray& bytes, quint32 tag)
     std::lock_guard<std::mutex> lock(mutex);
     if (!check || check->isFinished())
         return;
-    const double ms = now();
+    // A millisecond of its own, as the check takes a time for a frame: two
+    // packets that came within one (delivered late, together) would be one
+    // frame, an id in both one held by two contacts.
+    const double ms = now(lastPacketMs + 1);
     lastPacketMs = ms;
     recorder->packet(ms, device, bytes);
     for (const ContactReport& contact : PacketReport::decode(bytes, tag).contacts(ms))
@@ -138,9 +141,7 @@ void BoardChecker::skip()
         return;
     // After the last packet, as played again: a skip at a packet's own time
     // comes before it there.
-    double ms = now();
-    if (ms <= lastPacketMs)
-        ms = lastMs = lastPacketMs + 1;
+    const double ms = now(lastPacketMs + 1);
     check->skip(ms);
     followEnd(ms);
 }

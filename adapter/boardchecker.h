@@ -26,10 +26,10 @@
 // boardevents --judge, playing that capture, gives the same verdicts.
 //
 // Its time 0 is the start; every time it is given is the capture's own, in
-// whole milliseconds, so that the check and the capture played again see
-// the same reports at the same times, the tester's skips between the same
-// two packets. The capture goes to a temporary file until the check ends:
-// a check left before its end leaves nothing behind.
+// whole milliseconds, each packet at one of its own, so that the check and
+// the capture played again see the same reports at the same times, the
+// tester's skips between the same two packets. The capture goes to a temporary file until the check
+// ends: a check left before its end leaves nothing behind.
 //
 // The driver's threads feed under the lock, the GUI thread starts, skips,
 // leaves and reads under the same lock.
@@ -103,8 +103,9 @@ private:
     void changed();
     void enumerated(const NorvaHardware::DeviceInfo& info, qint32 device);
     void enumerationEnded();
-    // The check's time now, in whole ms, never before a time already given.
-    double now();
+    // The check's time now, in whole ms, never before a time already given
+    // nor before atLeast.
+    double now(double atLeast = 0);
     // After the check was fed: completes the capture once it has ended.
     void followEnd(double ms);
 

@@ -1,6 +1,7 @@
 // The keys that start, skip and leave the board check in the visualiser, and
 // those that act otherwise while it shows, on a board of the simulated board
-// that sends nothing: every check ends by the tester's keys alone.
+// whose pen only hovers: no step sees a contact, and every check ends by the
+// tester's keys alone, while the driver's thread feeds and records it.
 
 #include "checkoverlay.h"
 #include "measurementoverlay.h"
@@ -113,7 +114,8 @@ void TestCheckKeys::keys()
 
     QTemporaryDir checks;
     qputenv("VISUALVIEW_CHECK_DIR", QFile::encodeName(checks.path()));
-    SimulatedBoard board("board 1 hid<KEYS> xp<1> xt<10> mm<1000,500>\nwait callback 1\n");
+    SimulatedBoard board("board 1 hid<KEYS> xp<1> xt<10> mm<1000,500>\nwait callback 1\n"
+                         "repeat\n  pen 0 16384 16384\n  wait 10\nend\n");
     StdoutCapture out;
     auto dialog = std::make_unique<VisualViewDialog>();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
