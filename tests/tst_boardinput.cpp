@@ -96,7 +96,8 @@ private slots:
     void slotsStartFromTheDeviceAtOpen();
     void unslottedContactsFollowTheNearest();
     void hoveringAndPalmContactsAreNotTouches();
-    void singleTouchAndDroppedEvents();
+    void droppedEvents_data();
+    void droppedEvents();
     void penHoverButtonsAndEraser();
     void contactsHandedBackToTheDesktop();
     void watcherSeesNodesComeAndGo();
@@ -420,27 +421,106 @@ void TestBoardInput::hoveringAndPalmContactsAreNotTouches()
                contact(300, 0, 2) + hovering + report + contact(400, 0, 0) + hovering + report))));
 }
 
-void TestBoardInput::singleTouchAndDroppedEvents()
+void TestBoardInput::droppedEvents_data()
 {
-    // A single-touch screen: BTN_TOUCH with ABS_X and ABS_Y, no size.
-    const std::string device = "N: One\nI: 0003 0001 0002 0000\n" + keys({InputCode::BtnTouch}) +
+    QTest::addColumn<QByteArray>("device");
+    QTest::addColumn<QStringList>("events");
+    // libevdev's replay after lost events, then what the device sends next.
+    QTest::addColumn<QStringList>("replay");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<QStringList>("expected");
+    const std::string single = "N: One\nI: 0003 0001 0002 0000\n" + keys({InputCode::BtnTouch}) +
                                "A: 00 100 1100 0 0\nA: 01 0 500 0 0\n";
-    QCOMPARE(read(device).device.touchProtocol(), InputDevice::TouchProtocol::Single);
     // Down at 600; a frame cut short by SYN_DROPPED changes nothing, and the
     // next frame moves on from the last whole one.
-    const Recording r =
-        read(device +
-             events({"0003 0000 600", "0003 0001 250", "0001 014a 1", "0000 0000 0",
-                     "0003 0000 1100", "0000 0003 0", "0003 0001 0", "0001 014a 0", "0000 0000 0",
-                     "0003 0001 500", "0000 0000 0", "0001 014a 0", "0000 0000 0"}));
-    const Packets packets = translate(r);
-    QCOMPARE(packets.size(), std::size_t(3));
-    const NorvaHardware::TouchContact down = touches(packets[0]).at(0);
-    QVERIFY(down.down && down.x == 16384 && down.y == 16384 && down.size == 0);
-    const NorvaHardware::TouchContact moved = touches(packets[1]).at(0);
-    QVERIFY(moved.down && moved.id == down.id && moved.x == 16384 && moved.y == 32767);
-    const NorvaHardware::TouchContact up = touches(packets[2]).at(0);
-    QVERIFY(!up.down && up.id == down.id);
+    const QStringList singleEvents{"0003 0000 600",  "0003 0001 250", "0001 014a 1", "0000 0000 0",
+                                   "0003 0000 1100", "0000 0003 0",   "0003 0001 0", "0001 014a 0",
+                                   "0000 0000 0",    "0003 0001 500", "0000 0000 0", "0001 014a 0",
+                                   "0000 0000 0"};
+    QTest::newRow("single touch") << QByteArray::fromStdString(single) << singleEvents
+                                  << QStringList() << QStringList()
+                                  << QStringList{"0 down 16384 16384", "0 down 16384 32767",
+                                                 "0 up 16384 32767"};
+    // The last whole frame ends on slot 1; the lost frames selected slot 0,
+    // which the frames after them do not say again: their values are left
+    // out until the next ABS_MT_SLOT.
+    const QStringList twoFingers{"0003 002f 0", "0003 0039 1",  "0003 0035 100", "0000 0000 0",
+                                 "0003 002f 1", "0003 0039 2",  "0003 0035 900", "0000 0000 0",
+                                 "0000 0003 0", "0003 0035 910"};
+    const QStringList twoDown{"0 down 3277 0", "0 down 3277 0, 1 down 29490 0"};
+    QTest::newRow("slot unknown after the gap")
+        << QByteArray::fromStdString(SlotsDevice)
+        << twoFingers + QStringList{"0000 0000 0", "0003 0035 120", "0000 0000 0",
+                                    "0003 002f 1", "0003 0035 920", "0000 0000 0"}
+        << QStringList() << QStringList()
+        << twoDown + QStringList{"0 down 3277 0, 1 down 29490 0", "0 down 3277 0, 1 down 30146 0"};
+    // The rest of the cut frame selects a slot: the frames after it go on
+    // from there.
+    QTest::newRow("slot given in the cut frame")
+        << QByteArray::fromStdString(SlotsDevice)
+        << twoFingers + QStringList{"0003 002f 0", "0000 0000 0", "0003 0035 140", "0000 0000 0"}
+        << QStringList() << QStringList() << twoDown + QStringList{"0 down 4587 0, 1 down 29490 0"};
+
+    // Without slots libevdev's replay holds no contacts, only what changed of
+    // BTN_TOUCH, ABS_X and ABS_Y: still touching, the contacts stay as they
+    // were until the next frame, which holds them all; BTN_TOUCH 0 lifts them.
+    const std::string typeA = "N: A\nI: 0003 1b96 0001 0000\n" + keys({InputCode::BtnTouch}) +
+                              "A: 00 0 1000 0 0\nA: 01 0 1000 0 0\n"
+                              "A: 35 0 1000 0 0\nA: 36 0 1000 0 0\n";
+    const auto contact = [](int x, int y) {
+        return QStringList{QStringLiteral("0003 0035 %1").arg(x),
+                           QStringLiteral("0003 0036 %1").arg(y), "0000 0002 0"};
+    };
+    const QStringList report{"0000 0000 0"};
+    const QStringList fingers =
+        contact(100, 100) + contact(900, 900) + QStringList{"0001 014a 1"} + report;
+    const QString bothDown = QStringLiteral("0 down 3277 3277, 1 down 29490 29490");
+    QTest::newRow("type A, still touching")
+        << QByteArray::fromStdString(typeA) << fingers
+        << QStringList{"0003 0000 110", "0003 0001 120", "0000 0000 0"}
+        << contact(110, 120) + contact(890, 880) + report
+        << QStringList{bothDown, "0 down 3604 3932, 1 down 29163 28835"};
+    QTest::newRow("type A, nothing changed")
+        << QByteArray::fromStdString(typeA) << fingers << QStringList()
+        << contact(100, 100) + contact(900, 900) + report << QStringList{bothDown, bothDown};
+    QTest::newRow("type A, lifted")
+        << QByteArray::fromStdString(typeA) << fingers << QStringList{"0001 014a 0", "0000 0000 0"}
+        << contact(500, 500) + QStringList{"0001 014a 1"} + report
+        << QStringList{bothDown, "0 up 3277 3277, 1 up 29490 29490", "2 down 16384 16384"};
+}
+
+void TestBoardInput::droppedEvents()
+{
+    QFETCH(QByteArray, device);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, replay);
+    QFETCH(QStringList, after);
+    QFETCH(QStringList, expected);
+    const auto eventsOf = [&](const QStringList& lines) {
+        return read(device.toStdString() + ::events(lines)).events;
+    };
+    EventTranslator translator(read(device.toStdString()).device);
+    Packets translated;
+    const auto take = [&](const Packets& packets) {
+        translated.insert(translated.end(), packets.begin(), packets.end());
+    };
+    for (const InputDevice::Event& event : eventsOf(events))
+        take(translator.feed(event));
+    take(translator.resynchronise(eventsOf(replay)));
+    for (const InputDevice::Event& event : eventsOf(after))
+        take(translator.feed(event));
+    QStringList packets;
+    for (const EventTranslator::Packet& packet : translated) {
+        QStringList contacts;
+        for (const NorvaHardware::TouchContact& c : touches(packet))
+            contacts << QStringLiteral("%1 %2 %3 %4")
+                            .arg(c.id)
+                            .arg(c.down ? "down" : "up")
+                            .arg(c.x)
+                            .arg(c.y);
+        packets << contacts.join(", ");
+    }
+    QCOMPARE(packets, expected);
 }
 
 void TestBoardInput::penHoverButtonsAndEraser()
@@ -540,6 +620,7 @@ void TestBoardInput::contactsHandedBackToTheDesktop()
     QCOMPARE(events("0846"
                     "810a000b00"),
              QString());
+
 }
 
 void TestBoardInput::watcherSeesNodesComeAndGo()

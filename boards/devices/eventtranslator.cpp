@@ -81,9 +81,9 @@ int32_t EventTranslator::State::value(uint16_t code) const
 
 EventTranslator::EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids)
     : m_protocol(device.touchProtocol()), m_hasPen(device.hasPen()),
-      m_touchX(axisOf(device, AbsMtPositionX)), m_touchY(axisOf(device, AbsMtPositionY)),
-      m_penX(axisOf(device, AbsX)), m_penY(axisOf(device, AbsY)),
-      m_ids(ids ? std::move(ids) : std::make_shared<ContactIds>())
+      m_hasTouchKey(device.has(EvKey, BtnTouch)), m_touchX(axisOf(device, AbsMtPositionX)),
+      m_touchY(axisOf(device, AbsMtPositionY)), m_penX(axisOf(device, AbsX)),
+      m_penY(axisOf(device, AbsY)), m_ids(ids ? std::move(ids) : std::make_shared<ContactIds>())
 {
     if (m_protocol == Protocol::Single) {
         m_touchX = m_penX;
@@ -137,6 +137,8 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
     if (event.type != EvSyn) {
         if (!m_dropping)
             apply(event);
+        else if (m_protocol == Protocol::Slots && event.type == EvAbs && event.code == AbsMtSlot)
+            m_state.slot = event.value;
         return {};
     }
     switch (event.code) {
@@ -149,11 +151,14 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
         return {};
     case SynDropped:
         m_state = m_frame;
+        m_state.slot = -1;
         m_dropping = true;
         return {};
     case SynReport:
         if (m_dropping) {
+            const int slot = m_state.slot;
             m_state = m_frame;
+            m_state.slot = slot;
             m_dropping = false;
             return {};
         }
@@ -166,6 +171,22 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
     default:
         return {};
     }
+}
+
+std::vector<EventTranslator::Packet>
+EventTranslator::resynchronise(const std::vector<InputDevice::Event>& events)
+{
+    std::vector<Packet> packets;
+    m_resynchronising = true;
+    for (const InputDevice::Event& event : events) {
+        const std::vector<Packet> frame = feed(event);
+        packets.insert(packets.end(), frame.begin(), frame.end());
+    }
+    m_resynchronising = false;
+    m_state.current = {};
+    m_state.currentHasValues = false;
+    m_frame = m_state;
+    return packets;
 }
 
 void EventTranslator::apply(const InputDevice::Event& event)
@@ -218,8 +239,12 @@ void EventTranslator::setContactValue(Contact& contact, uint16_t code, int32_t v
 std::vector<EventTranslator::Packet> EventTranslator::frame()
 {
     std::vector<Packet> packets;
-    if (m_protocol != Protocol::None)
+    if (m_resynchronising && m_protocol == Protocol::Unslotted) {
+        if (m_hasTouchKey && !m_state.key(BtnTouch))
+            appendTouchPackets(packets, trackContacts({}));
+    } else if (m_protocol != Protocol::None) {
         appendTouchPackets(packets, trackContacts(contactsNow()));
+    }
     penPackets(packets);
     return packets;
 }

@@ -325,30 +325,27 @@ void LiveDevices::run()
 void LiveDevices::read(Device& device)
 {
     input_event ev;
-    unsigned flags = LIBEVDEV_READ_FLAG_NORMAL;
     for (;;) {
-        const int status = libevdev_next_event(device.evdev, flags, &ev);
-        if (status == -EAGAIN) {
-            // The end of a resynchronisation goes back to normal reading.
-            if (flags == LIBEVDEV_READ_FLAG_SYNC) {
-                flags = LIBEVDEV_READ_FLAG_NORMAL;
-                continue;
-            }
+        int status = libevdev_next_event(device.evdev, LIBEVDEV_READ_FLAG_NORMAL, &ev);
+        if (status == -EAGAIN)
             return;
-        }
         if (status < 0) {
             report(device.path, "the device is gone (" + failure(status) + ")");
             close(device.path, true);
             return;
         }
-        // After SYN_DROPPED libevdev hands over the events that bring the
-        // state up to date instead of what was lost.
-        if (status == LIBEVDEV_READ_STATUS_SYNC && flags == LIBEVDEV_READ_FLAG_NORMAL) {
-            flags = LIBEVDEV_READ_FLAG_SYNC;
-            continue;
+        std::vector<EventTranslator::Packet> packets;
+        if (status == LIBEVDEV_READ_STATUS_SYNC) {
+            // Events were lost (SYN_DROPPED): libevdev hands over the events
+            // that bring the state up to date instead.
+            std::vector<InputDevice::Event> replay;
+            while ((status = libevdev_next_event(device.evdev, LIBEVDEV_READ_FLAG_SYNC, &ev)) ==
+                   LIBEVDEV_READ_STATUS_SYNC)
+                replay.push_back({0, ev.type, ev.code, ev.value, 0});
+            packets = device.translator->resynchronise(replay);
+        } else {
+            packets = device.translator->feed({0, ev.type, ev.code, ev.value, 0});
         }
-        const std::vector<EventTranslator::Packet> packets =
-            device.translator->feed({0, ev.type, ev.code, ev.value, 0});
         if (!packets.empty())
             m_sink.packets(device.path, packets, device.translator->anythingDown());
     }
