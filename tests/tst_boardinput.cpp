@@ -621,6 +621,25 @@ void TestBoardInput::contactsHandedBackToTheDesktop()
                     "810a000b00"),
              QString());
 
+    // Contact i at (100 + i, 200). Beyond the 32 slots: the 33rd contact is
+    // refused at its start and stays so until its lift, even when a slot is
+    // free meanwhile; the next new contact gets that slot.
+    const auto packet = [](const QList<std::pair<int, bool>>& contacts) {
+        QByteArray bytes = QByteArray(1, char(2 + 7 * contacts.size())) + '\x45';
+        for (const auto& [id, down] : contacts)
+            bytes += char(id | (down ? 0x80 : 0)) + QByteArray(1, char(100 + id)) +
+                     QByteArray::fromHex("00c800") + QByteArray(2, 0);
+        return bytes.toHex();
+    };
+    QList<std::pair<int, bool>> full;
+    for (int id = 0; id <= SystemTouch::Slots; ++id)
+        full << std::make_pair(id, true);
+    QCOMPARE(events(packet(full)).count("3 2f"), SystemTouch::Slots);
+    QCOMPARE(events(packet({{0, false}, {32, true}})),
+             QString("3 2f 0, 3 35 100, 3 36 200, 3 39 -1, 3  0 101, 3  1 200, 0  0 0"));
+    QCOMPARE(events(packet({{32, false}})), QString());
+    QCOMPARE(events(packet({{40, true}})),
+             QString("3 2f 0, 3 39 35, 3 35 140, 3 36 200, 3  0 101, 3  1 200, 0  0 0"));
 }
 
 void TestBoardInput::watcherSeesNodesComeAndGo()

@@ -87,15 +87,22 @@ void SystemTouch::contact(std::vector<InputDevice::Event>& events, const Contact
 {
     auto found = m_slots.find(c.key);
     if (found == m_slots.end()) {
-        if (!c.down)
+        if (!c.down) {
+            m_refused.erase(c.key);
+            return;
+        }
+        if (m_refused.count(c.key))
             return;
         int slot = 0;
         while (slot < Slots && std::any_of(m_slots.begin(), m_slots.end(),
                                            [&](const auto& taken) { return taken.second == slot; }))
             ++slot;
-        // More contacts than slots: the desktop does not get this one.
-        if (slot == Slots)
+        // More contacts than slots: the desktop does not get this one, nor
+        // later the middle of its stroke as a touch of its own.
+        if (slot == Slots) {
+            m_refused.insert(c.key);
             return;
+        }
         found = m_slots.emplace(c.key, slot).first;
         m_order.push_back(c.key);
         events.push_back({0, EvAbs, AbsMtSlot, slot, 0});

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -41,6 +42,9 @@ private:
 
     // Slots by contact key: touch ids, and 128 + the pen index for pens.
     std::map<int, int> m_slots;
+    // Contacts that came down while every slot was taken: the desktop gets
+    // none of their stroke, not its end either.
+    std::set<int> m_refused;
     // The keys of the contacts down, oldest first: the oldest is the
     // desktop's single-touch pointer.
     std::vector<int> m_order;
