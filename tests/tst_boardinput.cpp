@@ -7,10 +7,14 @@
 #include "eventtranslator.h"
 #include "recording.h"
 #include "recordings.h"
+#include "session.h"
+#include "streamcapture.h"
 #include "systemtouch.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <map>
 
 #include <poll.h>
 
@@ -100,6 +104,8 @@ private slots:
     void droppedEvents();
     void penHoverButtonsAndEraser();
     void contactsHandedBackToTheDesktop();
+    void liveBacklogIsBounded_data();
+    void liveBacklogIsBounded();
     void watcherSeesNodesComeAndGo();
 };
 
@@ -424,92 +430,72 @@ void TestBoardInput::hoveringAndPalmContactsAreNotTouches()
 void TestBoardInput::droppedEvents_data()
 {
     QTest::addColumn<QByteArray>("device");
-    QTest::addColumn<QStringList>("events");
-    // libevdev's replay after lost events, then what the device sends next.
-    QTest::addColumn<QStringList>("replay");
-    QTest::addColumn<QStringList>("after");
-    QTest::addColumn<QStringList>("expected");
-    const std::string single = "N: One\nI: 0003 0001 0002 0000\n" + keys({InputCode::BtnTouch}) +
-                               "A: 00 100 1100 0 0\nA: 01 0 500 0 0\n";
+    // The events fed, then those of libevdev's replay after lost events and
+    // those that come after it, split by " | "; the touch packets they give.
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<QString>("packets");
     // Down at 600; a frame cut short by SYN_DROPPED changes nothing, and the
     // next frame moves on from the last whole one.
-    const QStringList singleEvents{"0003 0000 600",  "0003 0001 250", "0001 014a 1", "0000 0000 0",
-                                   "0003 0000 1100", "0000 0003 0",   "0003 0001 0", "0001 014a 0",
-                                   "0000 0000 0",    "0003 0001 500", "0000 0000 0", "0001 014a 0",
-                                   "0000 0000 0"};
-    QTest::newRow("single touch") << QByteArray::fromStdString(single) << singleEvents
-                                  << QStringList() << QStringList()
-                                  << QStringList{"0 down 16384 16384", "0 down 16384 32767",
-                                                 "0 up 16384 32767"};
+    QTest::newRow("single touch")
+        << QByteArray::fromStdString("N: One\nI: 0003 0001 0002 0000\n" +
+                                     keys({InputCode::BtnTouch}) +
+                                     "A: 00 100 1100 0 0\nA: 01 0 500 0 0\n")
+        << "0003 0000 600, 0003 0001 250, 0001 014a 1, 0000 0000 0, 0003 0000 1100, 0000 0003 0, "
+           "0003 0001 0, 0001 014a 0, 0000 0000 0, 0003 0001 500, 0000 0000 0, 0001 014a 0, "
+           "0000 0000 0"
+        << "0 down 16384 16384 / 0 down 16384 32767 / 0 up 16384 32767";
     // The last whole frame ends on slot 1; the lost frames selected slot 0,
     // which the frames after them do not say again: their values are left
-    // out until the next ABS_MT_SLOT.
-    const QStringList twoFingers{"0003 002f 0", "0003 0039 1",  "0003 0035 100", "0000 0000 0",
-                                 "0003 002f 1", "0003 0039 2",  "0003 0035 900", "0000 0000 0",
-                                 "0000 0003 0", "0003 0035 910"};
-    const QStringList twoDown{"0 down 3277 0", "0 down 3277 0, 1 down 29490 0"};
+    // out until the next ABS_MT_SLOT, in the rest of the cut frame or later.
+    const QString twoFingers = "0003 002f 0, 0003 0039 1, 0003 0035 100, 0000 0000 0, "
+                               "0003 002f 1, 0003 0039 2, 0003 0035 900, 0000 0000 0, "
+                               "0000 0003 0, 0003 0035 910, ";
+    const QString twoDown = "0 down 3277 0 / 0 down 3277 0, 1 down 29490 0 / ";
     QTest::newRow("slot unknown after the gap")
         << QByteArray::fromStdString(SlotsDevice)
-        << twoFingers + QStringList{"0000 0000 0", "0003 0035 120", "0000 0000 0",
-                                    "0003 002f 1", "0003 0035 920", "0000 0000 0"}
-        << QStringList() << QStringList()
-        << twoDown + QStringList{"0 down 3277 0, 1 down 29490 0", "0 down 3277 0, 1 down 30146 0"};
-    // The rest of the cut frame selects a slot: the frames after it go on
-    // from there.
+        << twoFingers + "0000 0000 0, 0003 0035 120, 0000 0000 0, 0003 002f 1, 0003 0035 920, "
+                        "0000 0000 0"
+        << twoDown + "0 down 3277 0, 1 down 29490 0 / 0 down 3277 0, 1 down 30146 0";
     QTest::newRow("slot given in the cut frame")
         << QByteArray::fromStdString(SlotsDevice)
-        << twoFingers + QStringList{"0003 002f 0", "0000 0000 0", "0003 0035 140", "0000 0000 0"}
-        << QStringList() << QStringList() << twoDown + QStringList{"0 down 4587 0, 1 down 29490 0"};
-
+        << twoFingers + "0003 002f 0, 0000 0000 0, 0003 0035 140, 0000 0000 0"
+        << twoDown + "0 down 4587 0, 1 down 29490 0";
     // Without slots libevdev's replay holds no contacts, only what changed of
-    // BTN_TOUCH, ABS_X and ABS_Y: still touching, the contacts stay as they
-    // were until the next frame, which holds them all; BTN_TOUCH 0 lifts them.
-    const std::string typeA = "N: A\nI: 0003 1b96 0001 0000\n" + keys({InputCode::BtnTouch}) +
-                              "A: 00 0 1000 0 0\nA: 01 0 1000 0 0\n"
-                              "A: 35 0 1000 0 0\nA: 36 0 1000 0 0\n";
-    const auto contact = [](int x, int y) {
-        return QStringList{QStringLiteral("0003 0035 %1").arg(x),
-                           QStringLiteral("0003 0036 %1").arg(y), "0000 0002 0"};
-    };
-    const QStringList report{"0000 0000 0"};
-    const QStringList fingers =
-        contact(100, 100) + contact(900, 900) + QStringList{"0001 014a 1"} + report;
-    const QString bothDown = QStringLiteral("0 down 3277 3277, 1 down 29490 29490");
-    QTest::newRow("type A, still touching")
-        << QByteArray::fromStdString(typeA) << fingers
-        << QStringList{"0003 0000 110", "0003 0001 120", "0000 0000 0"}
-        << contact(110, 120) + contact(890, 880) + report
-        << QStringList{bothDown, "0 down 3604 3932, 1 down 29163 28835"};
-    QTest::newRow("type A, nothing changed")
-        << QByteArray::fromStdString(typeA) << fingers << QStringList()
-        << contact(100, 100) + contact(900, 900) + report << QStringList{bothDown, bothDown};
-    QTest::newRow("type A, lifted")
-        << QByteArray::fromStdString(typeA) << fingers << QStringList{"0001 014a 0", "0000 0000 0"}
-        << contact(500, 500) + QStringList{"0001 014a 1"} + report
-        << QStringList{bothDown, "0 up 3277 3277, 1 up 29490 29490", "2 down 16384 16384"};
+    // BTN_TOUCH, ABS_X and ABS_Y; BTN_TOUCH 0 lifts them all.
+    QTest::newRow("type A lifted")
+        << QByteArray::fromStdString("N: A\nI: 0003 1b96 0001 0000\n" +
+                                     keys({InputCode::BtnTouch}) +
+                                     "A: 00 0 1000 0 0\nA: 01 0 1000 0 0\n"
+                                     "A: 35 0 1000 0 0\nA: 36 0 1000 0 0\n")
+        << "0003 0035 100, 0003 0036 100, 0000 0002 0, 0003 0035 900, 0003 0036 900, 0000 0002 0, "
+           "0001 014a 1, 0000 0000 0 | 0001 014a 0, 0000 0000 0 | 0003 0035 500, 0003 0036 500, "
+           "0000 0002 0, 0001 014a 1, 0000 0000 0"
+        << "0 down 3277 3277, 1 down 29490 29490 / 0 up 3277 3277, 1 up 29490 29490 / "
+           "2 down 16384 16384";
 }
 
 void TestBoardInput::droppedEvents()
 {
     QFETCH(QByteArray, device);
-    QFETCH(QStringList, events);
-    QFETCH(QStringList, replay);
-    QFETCH(QStringList, after);
-    QFETCH(QStringList, expected);
-    const auto eventsOf = [&](const QStringList& lines) {
-        return read(device.toStdString() + ::events(lines)).events;
+    QFETCH(QString, events);
+    QFETCH(QString, packets);
+    const QStringList parts = events.split(" | ");
+    const auto eventsOf = [&](int part) {
+        return read(device.toStdString() +
+                    ::events(parts.value(part).split(", ", Qt::SkipEmptyParts)))
+            .events;
     };
     EventTranslator translator(read(device.toStdString()).device);
     Packets translated;
-    const auto take = [&](const Packets& packets) {
-        translated.insert(translated.end(), packets.begin(), packets.end());
+    const auto take = [&](const Packets& frame) {
+        translated.insert(translated.end(), frame.begin(), frame.end());
     };
-    for (const InputDevice::Event& event : eventsOf(events))
+    for (const InputDevice::Event& event : eventsOf(0))
         take(translator.feed(event));
-    take(translator.resynchronise(eventsOf(replay)));
-    for (const InputDevice::Event& event : eventsOf(after))
+    take(translator.resynchronise(eventsOf(1)));
+    for (const InputDevice::Event& event : eventsOf(2))
         take(translator.feed(event));
-    QStringList packets;
+    QStringList described;
     for (const EventTranslator::Packet& packet : translated) {
         QStringList contacts;
         for (const NorvaHardware::TouchContact& c : touches(packet))
@@ -518,9 +504,9 @@ void TestBoardInput::droppedEvents()
                             .arg(c.down ? "down" : "up")
                             .arg(c.x)
                             .arg(c.y);
-        packets << contacts.join(", ");
+        described << contacts.join(", ");
     }
-    QCOMPARE(packets, expected);
+    QCOMPARE(described.join(" / "), packets);
 }
 
 void TestBoardInput::penHoverButtonsAndEraser()
@@ -640,6 +626,67 @@ void TestBoardInput::contactsHandedBackToTheDesktop()
     QCOMPARE(events(packet({{32, false}})), QString());
     QCOMPARE(events(packet({{40, true}})),
              QString("3 2f 0, 3 39 35, 3 35 140, 3 36 200, 3  0 101, 3  1 200, 0  0 0"));
+}
+
+void TestBoardInput::liveBacklogIsBounded_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("ten fingers") << "touch-display-22in-10-fingers.events";
+    QTest::newRow("pen and eraser") << "pen-display-12in-pen-then-eraser.events";
+}
+
+// A host that stalls while a device sends: the board's packets wait within
+// a bound, past which only lifts are kept, of contacts that the host was
+// sent down, so that every one of them ends; the others are counted once it
+// has caught up.
+void TestBoardInput::liveBacklogIsBounded()
+{
+    QFETCH(QString, file);
+    REQUIRE_RECORDINGS();
+    const Recording r = Recording::load(recordingPath(file).toStdString());
+    const std::string node = "/dev/input/event5";
+    Session session;
+    session.plugLive(node, r.device);
+    EventTranslator translator(r.device);
+    std::size_t sent = 0;
+    const StreamCapture errors(std::cerr);
+    const auto send = [&](const Packets& packets) {
+        sent += packets.size();
+        QVERIFY(session.queueLive(node, packets, translator.anythingDown()));
+    };
+    for (const InputDevice::Event& event : r.events)
+        send(translator.feed(event));
+    send(translator.finish());
+    const std::size_t queued = session.injected.size();
+    QVERIFY(queued > LiveBacklog::Capacity && queued < sent);
+
+    // Contacts by packet type and id, as the host sees them: down or not.
+    std::map<int, bool> down;
+    for (std::size_t i = 0; i < queued; ++i) {
+        const EventTranslator::Packet& packet = session.injected[i].second;
+        // A pen's index and tip; each touch or eraser contact's id and down
+        // bit.
+        std::vector<std::pair<int, bool>> contacts;
+        if (packet[1] == 0x21)
+            contacts.emplace_back(packet[2], packet[7] & 1);
+        for (std::size_t at = 2; packet[1] != 0x21 && at < packet.size();
+             at += packet[1] == 0x45 ? 7 : 9)
+            contacts.emplace_back(packet[1] << 8 | (packet[at] & 0x7f), packet[at] & 0x80);
+        for (const auto& [contact, isDown] : contacts) {
+            // Past the bound, a lift of a contact that is down.
+            QVERIFY(i < LiveBacklog::Capacity || (!isDown && down[contact]));
+            down[contact] = isDown;
+        }
+    }
+    for (const auto& [contact, isDown] : down)
+        QVERIFY(!isDown);
+    QCOMPARE(errors.text(), QString());
+    session.injected.clear();
+    QVERIFY(session.queueLive(node, {}, false));
+    QCOMPARE(errors.text(),
+             QStringLiteral("norvaboardex: /dev/input/event5: %1 packets dropped while the host "
+                            "did not keep up\n")
+                 .arg(sent - queued));
 }
 
 void TestBoardInput::watcherSeesNodesComeAndGo()

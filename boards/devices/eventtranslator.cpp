@@ -79,11 +79,13 @@ int32_t EventTranslator::State::value(uint16_t code) const
     return code < values.size() ? values[code] : 0;
 }
 
-EventTranslator::EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids)
+EventTranslator::EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids,
+                                 int holder)
     : m_protocol(device.touchProtocol()), m_hasPen(device.hasPen()),
       m_hasTouchKey(device.has(EvKey, BtnTouch)), m_touchX(axisOf(device, AbsMtPositionX)),
       m_touchY(axisOf(device, AbsMtPositionY)), m_penX(axisOf(device, AbsX)),
-      m_penY(axisOf(device, AbsY)), m_ids(ids ? std::move(ids) : std::make_shared<ContactIds>())
+      m_penY(axisOf(device, AbsY)), m_ids(ids ? std::move(ids) : std::make_shared<ContactIds>()),
+      m_holder(holder)
 {
     if (m_protocol == Protocol::Single) {
         m_touchX = m_penX;
@@ -316,8 +318,8 @@ EventTranslator::trackContacts(const std::vector<Contact>& now)
     std::vector<BoardContact> contacts;
     std::vector<Held> held;
     for (std::size_t i = 0; i < now.size(); ++i) {
-        const int id =
-            match[i] >= 0 ? m_held[std::size_t(match[i])].id : m_ids->take(ContactIds::Touch);
+        const int id = match[i] >= 0 ? m_held[std::size_t(match[i])].id
+                                     : m_ids->take(ContactIds::Touch, m_holder);
         if (id < 0)
             continue;
         held.push_back({now[i], id});
@@ -357,7 +359,7 @@ void EventTranslator::penPackets(std::vector<Packet>& packets)
     const uint16_t y = scale(m_state.value(AbsY), m_penY);
     const bool tip = m_state.key(BtnTouch);
     if (pen && m_penId < 0)
-        m_penId = m_ids->take(ContactIds::Pen);
+        m_penId = m_ids->take(ContactIds::Pen, m_holder);
     if (m_penId >= 0) {
         // Out of range, the pen's last record hovers where it was.
         const uint8_t status =
@@ -381,7 +383,7 @@ void EventTranslator::penPackets(std::vector<Packet>& packets)
     }
     const bool erasing = rubber && tip;
     if (erasing && m_eraserId < 0)
-        m_eraserId = m_ids->take(ContactIds::Eraser);
+        m_eraserId = m_ids->take(ContactIds::Eraser, m_holder);
     if (m_eraserId >= 0) {
         if (erasing) {
             m_eraserX = x;
@@ -438,4 +440,17 @@ std::vector<EventTranslator::Packet> EventTranslator::finish()
 bool EventTranslator::anythingDown() const
 {
     return !m_held.empty() || m_penTip || m_eraserId >= 0;
+}
+
+bool EventTranslator::idle() const
+{
+    // BTN_TOOL_PEN to BTN_TOOL_QUADTAP: the tools in range, the fingers that
+    // touchpads and older touchscreens count, the tip and the pen's buttons.
+    for (uint16_t key = BtnToolPen; key <= BtnToolQuadtap; ++key) {
+        if (m_frame.key(key))
+            return false;
+    }
+    return m_held.empty() &&
+           std::none_of(m_frame.slotContacts.begin(), m_frame.slotContacts.end(),
+                        [](const Contact& contact) { return contact.trackingId >= 0; });
 }

@@ -25,8 +25,10 @@ public:
     static constexpr double EraserMillimetres = 10.0;
 
     // ids: shared with the translators of other devices whose contacts
-    // reach the same host; by default the translator's own.
-    explicit EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids = {});
+    // reach the same host, by default the translator's own; the ids taken
+    // say holder as theirs.
+    explicit EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids = {},
+                             int holder = 0);
     ~EventTranslator();
     EventTranslator(const EventTranslator&) = delete;
     EventTranslator& operator=(const EventTranslator&) = delete;
@@ -47,6 +49,9 @@ public:
     // Lifts every contact still down and takes the pen out of range.
     std::vector<Packet> finish();
     bool anythingDown() const;
+    // Whether the device reported nothing on or above it at the end of the
+    // last frame: no contact in a slot, no tool in range, no BTN_TOUCH.
+    bool idle() const;
 
 private:
     struct Contact
@@ -131,6 +136,7 @@ private:
 
     std::vector<Held> m_held;
     std::shared_ptr<ContactIds> m_ids;
+    int m_holder = 0;
     // Where the pen and the eraser end were last, and what they did; their
     // ids while in range or down, else -1.
     int m_penId = -1;
