@@ -3,6 +3,7 @@
 #include "boardpackets.h"
 #include "decimaltext.h"
 #include "itemview.h"
+#include "overlaypainting.h"
 #include "strokesview.h"
 
 #include <QFont>
@@ -71,18 +72,6 @@ QString text(const std::string& s)
 QString millimetres(double value)
 {
     return QString::fromStdString(decimalText(value));
-}
-
-// Reads on every background, black, white, a stroke of its own colour or
-// the colour field: the colour inside a white rim inside a black one.
-void outlined(QPainter& painter, const QColor& colour, const std::function<void()>& draw)
-{
-    painter.setBrush(Qt::NoBrush);
-    for (const auto& [rim, width] :
-         {std::pair<QColor, int>(Qt::black, 7), {Qt::white, 5}, {colour, 3}}) {
-        painter.setPen(QPen(rim, width, Qt::SolidLine, Qt::RoundCap));
-        draw();
-    }
 }
 
 // Whether a drawn line passes through the rectangle.
@@ -457,7 +446,10 @@ void CheckOverlay::placeBox(Shapes& s, const QSize& size) const
             hidden += hides ? MarkCost : 0;
         }
         for (int cell = 0; cell < CoverageGrid::Cells; ++cell)
-            hidden += s.tinted[std::size_t(cell)] && cellRect(cell).intersects(box) ? 1 : 0;
+            hidden += s.tinted[std::size_t(cell)] &&
+                              OverlayPainting::cellRect(boardToView, cell).intersects(box)
+                          ? 1
+                          : 0;
         return hidden;
     };
     const auto at = [&](int place) { return QRect(places[std::size_t(place)], size); };
@@ -472,18 +464,6 @@ void CheckOverlay::placeBox(Shapes& s, const QSize& size) const
     }
     s.place = best;
     s.box = at(best);
-}
-
-QRect CheckOverlay::cellRect(int cell) const
-{
-    const int column = cell % CoverageGrid::Columns;
-    const int row = cell / CoverageGrid::Columns;
-    const QRectF board(QPointF(CoverageGrid::left(column), CoverageGrid::top(row)),
-                       QPointF(CoverageGrid::right(column), CoverageGrid::bottom(row)));
-    // Whole pixels, so that neighbours neither overlap nor leave a gap.
-    const QRectF r = boardToView.mapRect(board);
-    return QRect(QPoint(int(std::lround(r.left())), int(std::lround(r.top()))),
-                 QPoint(int(std::lround(r.right())) - 1, int(std::lround(r.bottom())) - 1));
 }
 
 QRect CheckOverlay::labelRect(const Mark& mark) const
@@ -531,13 +511,7 @@ QRegion CheckOverlay::changes(const Shapes& before, const Shapes& after) const
     if (before.size != after.size)
         return QRegion(QRect(QPoint(), after.size.expandedTo(before.size)));
     QRegion region;
-    if (before.tinted != after.tinted) {
-        std::vector<QRect> cells;
-        for (int cell = 0; cell < CoverageGrid::Cells; ++cell)
-            if (before.tinted[std::size_t(cell)] != after.tinted[std::size_t(cell)])
-                cells.push_back(cellRect(cell));
-        region += ItemView::unite(cells);
-    }
+    region += OverlayPainting::cellsChanged(before.tinted, after.tinted, boardToView);
     if (before.marks != after.marks) {
         for (const Shapes* s : {&before, &after})
             for (const Mark& mark : s->marks)
@@ -558,19 +532,9 @@ QRegion CheckOverlay::changes(const Shapes& before, const Shapes& after) const
 void CheckOverlay::render(const QRegion& region)
 {
     QPainter painter(&image);
-    painter.setClipRegion(region);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(region.boundingRect(), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-
+    OverlayPainting::clear(painter, region);
     const QRect bounds = region.boundingRect();
-    for (int cell = 0; cell < CoverageGrid::Cells; ++cell) {
-        if (!shapes.tinted[std::size_t(cell)])
-            continue;
-        const QRect r = cellRect(cell);
-        if (r.intersects(bounds))
-            painter.fillRect(r, TintColour);
-    }
+    OverlayPainting::tint(painter, shapes.tinted, boardToView, bounds, TintColour);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     for (const Mark& mark : shapes.marks) {
@@ -590,16 +554,16 @@ void CheckOverlay::drawMark(QPainter& painter, const Mark& mark) const
     };
     switch (mark.kind) {
     case Mark::Kind::Cross:
-        outlined(painter, mark.colour, [&] { cross(CrossArm); });
+        OverlayPainting::outlined(painter, mark.colour, 3, [&] { cross(CrossArm); });
         return;
     case Mark::Kind::Circle:
-        outlined(painter, mark.colour, [&] {
+        OverlayPainting::outlined(painter, mark.colour, 3, [&] {
             painter.drawEllipse(p, HoldRadius, HoldRadius);
             cross(CrossArm / 2);
         });
         return;
     case Mark::Kind::Segment:
-        outlined(painter, mark.colour, [&] {
+        OverlayPainting::outlined(painter, mark.colour, 3, [&] {
             painter.drawLine(mark.line);
             painter.drawEllipse(mark.line.p1(), EndRadius, EndRadius);
             painter.drawEllipse(mark.line.p2(), EndRadius, EndRadius);
@@ -608,14 +572,9 @@ void CheckOverlay::drawMark(QPainter& painter, const Mark& mark) const
     case Mark::Kind::Spot:
         break;
     }
-    outlined(painter, mark.colour, [&] { painter.drawEllipse(p, SpotRadius, SpotRadius); });
-    const QRect label = labelRect(mark);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(Qt::white);
-    painter.drawRect(label);
-    painter.setFont(fontOf(Style::Small));
-    painter.setPen(mark.colour);
-    painter.drawText(label, Qt::AlignCenter, mark.label);
+    OverlayPainting::outlined(painter, mark.colour, 3,
+                              [&] { painter.drawEllipse(p, SpotRadius, SpotRadius); });
+    OverlayPainting::label(painter, labelRect(mark), fontOf(Style::Small), mark.colour, mark.label);
 }
 
 // Opaque white with a black border: it reads over every background.

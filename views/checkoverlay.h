@@ -139,7 +139,6 @@ private:
     // the marks and tinted cells show; the one it has while it hides none.
     void placeBox(Shapes& s, const QSize& size) const;
     QRegion changes(const Shapes& before, const Shapes& after) const;
-    QRect cellRect(int cell) const;
     QRect markRect(const Mark& mark) const;
     QRect labelRect(const Mark& mark) const;
     static QRect lineRect(const Shapes& s, std::size_t index);
