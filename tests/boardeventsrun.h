@@ -36,15 +36,19 @@ public:
     }
 
     // Reads until done() holds, the program ends or the time is out. Looks
-    // again at least every 100 ms: what is awaited may come on standard
-    // error, which does not end a wait for output.
+    // again every 100 ms, not at each piece of output: a look costs as much
+    // as all the output so far, and looking at each piece would take the
+    // processor from the program being read. What is awaited may also come
+    // on standard error, which does not end a wait for output.
     template <typename Done> bool waitUntil(Done done, int timeoutMs = 60000)
     {
         const QDeadlineTimer deadline(timeoutMs);
         while (!done()) {
             if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
                 return done();
-            process.waitForReadyRead(100);
+            const QDeadlineTimer look(100);
+            while (!look.hasExpired() && process.state() != QProcess::NotRunning)
+                process.waitForReadyRead(int(look.remainingTime()));
         }
         return true;
     }
@@ -74,20 +78,31 @@ public:
         return ended + "; output:\n" + lines().join('\n') + "\nerrors:\n" + errors();
     }
 
+    // The lines printed so far: those ended, and once the program has ended
+    // the last one unended. Kept as they come, so that looking again costs
+    // only what is new.
     QStringList lines()
     {
-        output += QString::fromUtf8(process.readAllStandardOutput());
-        return output.split('\n', Qt::SkipEmptyParts);
+        pending += QString::fromUtf8(process.readAllStandardOutput());
+        const int end = pending.lastIndexOf('\n') + 1;
+        if (end > 0) {
+            for (const QString& line : pending.left(end).split('\n', Qt::SkipEmptyParts)) {
+                complete << line;
+                if (!line.startsWith('#'))
+                    eventLines << line.trimmed().section(' ', 1);
+            }
+            pending.remove(0, end);
+        }
+        if (process.state() == QProcess::NotRunning && !pending.isEmpty())
+            return complete + QStringList{pending};
+        return complete;
     }
 
     // What each event line says after its time.
     QStringList events()
     {
-        QStringList found;
-        for (const QString& line : lines())
-            if (!line.startsWith('#'))
-                found << line.trimmed().section(' ', 1);
-        return found;
+        lines();
+        return eventLines;
     }
 
     QList<double> times()
@@ -110,6 +125,8 @@ public:
     QProcess process;
 
 private:
-    QString output;
+    QString pending;
+    QStringList complete;
+    QStringList eventLines;
     QString errorOutput;
 };
