@@ -58,7 +58,11 @@ ls "$out"/visualview_"$version"_*.deb
 
 # The Windows programs, where Qt for Windows is there: built as
 # scripts/build-windows.sh builds them, then zipped with the simulated board
-# in a folder of its own, which only demo.cmd puts on the search path.
+# in a folder of its own, which only demo.cmd puts on the search path, and
+# the user's pages that the Debian package installs.
+pages=$out/pages
+rm -rf "$pages"
+cmake --install "$build_dir" --component guide --prefix "$pages" >/dev/null
 for arch in x86_64 i686; do
     if ! "$here/build-qt-windows.sh" --prefix "$arch" >/dev/null; then
         echo "No zip for Windows $arch: Qt for Windows is not built here (scripts/build-qt-windows.sh $arch)" >&2
@@ -71,6 +75,7 @@ for arch in x86_64 i686; do
     mkdir -p "$stage/simulated-board"
     cp "$bin/visualview.exe" "$bin/boardevents.exe" "$root/packaging/demo.cmd" "$stage/"
     cp "$bin/libnorvaboardex.dll" "$stage/simulated-board/"
+    cp -r "$pages/share/doc/visualview/docs" "$stage/docs"
     sed -e "s/@VISUALVIEW_VERSION@/$version/" -e "s/@WINDOWS_ARCH@/$arch/" \
         "$root/packaging/README-windows.txt" | sed 's/$/\r/' >"$stage/README.txt"
     zip=$out/visualview_${version}_windows-$arch.zip
@@ -79,3 +84,4 @@ for arch in x86_64 i686; do
     rm -rf "$out/windows-$arch"
     echo "$zip"
 done
+rm -rf "$pages"
