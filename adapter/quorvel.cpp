@@ -222,6 +222,10 @@ void Quorvel::in_device_enum_count(int count)
     // and a negative count means no board at all.
     if (acceptedBoards == 0)
         endContacts();
+    if (acceptedBoards != presentBoards) {
+        presentBoards = acceptedBoards;
+        emit out_quorvel_boards(presentBoards);
+    }
     acceptedBoards = 0;
     configurator->configureLater();
 }

@@ -74,6 +74,10 @@ public:
 
     // Every contact that the boards send, measured; owned by the adapter.
     BoardMeter* meter() const { return boardMeter; }
+    // The connection to the driver, for how it stands.
+    const NorvaHardware* driver() const { return hardware; }
+    // The boards that the last enumeration accepted.
+    int boards() const { return presentBoards; }
 
     // Attaches to the driver, enumerates and configures the boards; the
     // boards are measured from their first packet with these settings.
@@ -100,6 +104,8 @@ signals:
     void out_quorvel_pen_event(Quorvel::Controls& event);
     void out_quorvel_touch_event(std::vector<Quorvel::Controls>& event);
     void out_quorvel_erase_event(std::vector<Quorvel::Controls>& event);
+    // An enumeration accepted another number of boards than the last one.
+    void out_quorvel_boards(int count);
 
 public slots:
     void in_pnp_event();
@@ -120,4 +126,5 @@ private:
     std::map<int, bool> passThrough;
     // Boards accepted by the enumeration under way; its count resets it.
     int acceptedBoards = 0;
+    int presentBoards = 0;
 };

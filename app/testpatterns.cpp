@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPen>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +14,14 @@ namespace {
 constexpr int gridStep = 32;
 constexpr int squareSize = 32;
 constexpr int barColumns = 17;
+constexpr int helpPixels = 32;
+// The notice's text, and its box's distance from the view's edges and from
+// the text.
+constexpr int noticePixels = 24;
+constexpr int noticeMargin = 24;
+constexpr int noticePadding = 12;
+constexpr int noticeFrame = 2;
+constexpr int noticeFlags = Qt::AlignHCenter | Qt::TextWordWrap;
 
 const char* const helpText[] = {
     "Keyboard controls",
@@ -38,11 +47,19 @@ QPen hairline(Qt::PenStyle style)
     return QPen(QBrush(Qt::black, Qt::SolidPattern), 0, style, Qt::RoundCap, Qt::RoundJoin);
 }
 
+QFont noticeFont()
+{
+    QFont font;
+    font.setPixelSize(noticePixels);
+    return font;
+}
+
 } // namespace
 
 void TestPatterns::draw(QPainter& painter, BackgroundMode mode, const QSize& imageSize,
-                        const QSize& viewSize)
+                        const QSize& viewSize, const QStringList& notice)
 {
+    const QRect box = noticeBox(notice, viewSize);
     switch (mode) {
     case BackgroundMode::None:
         break;
@@ -65,9 +82,25 @@ void TestPatterns::draw(QPainter& painter, BackgroundMode mode, const QSize& ima
         drawBars(painter, viewSize, Qt::Horizontal);
         break;
     case BackgroundMode::Help:
-        drawHelp(painter);
+        drawHelp(painter, box.isEmpty() ? viewSize.height() : box.top());
         break;
     }
+    if (!box.isEmpty())
+        drawNotice(painter, notice, box);
+}
+
+QRect TestPatterns::noticeBox(const QStringList& notice, const QSize& viewSize)
+{
+    if (notice.isEmpty())
+        return QRect();
+    const int inset = noticeMargin + noticePadding;
+    const QRect room(0, 0, std::max(1, viewSize.width() - 2 * inset), viewSize.height());
+    QRect box = QFontMetrics(noticeFont())
+                    .boundingRect(room, noticeFlags, notice.join(QLatin1Char('\n')))
+                    .adjusted(-noticePadding, -noticePadding, noticePadding, noticePadding);
+    box.moveCenter(QPoint(viewSize.width() / 2, 0));
+    box.moveBottom(viewSize.height() - 1 - noticeMargin);
+    return box;
 }
 
 void TestPatterns::drawShapeMark(QPainter& painter, float x, float y, float size)
@@ -164,18 +197,35 @@ void TestPatterns::drawBars(QPainter& painter, const QSize& size, Qt::Orientatio
 
 // The help text starts at the left edge, its first baseline one line height
 // below the top.
-void TestPatterns::drawHelp(QPainter& painter)
+void TestPatterns::drawHelp(QPainter& painter, int height)
 {
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QBrush(Qt::black, Qt::SolidPattern));
     QFont font;
     font.setStyleHint(QFont::Serif, QFont::PreferAntialias);
-    font.setPixelSize(32);
+    font.setPixelSize(helpPixels);
+    const int lines = int(std::size(helpText));
+    const int needed = lines * QFontMetrics(font).height() + QFontMetrics(font).descent();
+    if (needed > height)
+        font.setPixelSize(std::max(1, helpPixels * height / needed));
     const int lineHeight = QFontMetrics(font).height();
     QPainterPath path;
     int k = 1;
     for (const char* line : helpText)
         path.addText(QPointF(0, k++ * lineHeight), font, QString::fromLatin1(line));
     painter.drawPath(path);
+}
+
+void TestPatterns::drawNotice(QPainter& painter, const QStringList& notice, const QRect& box)
+{
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(Qt::black, noticeFrame));
+    painter.setBrush(Qt::white);
+    painter.drawRect(
+        box.adjusted(noticeFrame / 2, noticeFrame / 2, -noticeFrame / 2, -noticeFrame / 2));
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.setFont(noticeFont());
+    painter.drawText(box.adjusted(noticePadding, noticePadding, -noticePadding, -noticePadding),
+                     noticeFlags, notice.join(QLatin1Char('\n')));
 }

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QStackedLayout>
 #include <QTimer>
+#include <QWindow>
 
 #include <cmath>
 #include <iostream>
@@ -68,19 +69,71 @@ std::optional<QSizeF> userSize()
     return std::nullopt;
 }
 
+#ifdef Q_OS_WIN
+const char* const Demo = "demo.cmd";
+#else
+const char* const Demo = "visualview-demo";
+#endif
+
+// What a person is told while no board is present: what is missing, in a
+// few words, and what to do.
+QStringList noBoard(const NorvaHardware& driver)
+{
+    const QString demo = QStringLiteral("or start %1 to try the simulated board.").arg(Demo);
+    const QString install =
+        QStringLiteral("Install the vendor's driver where the system finds libraries, ") + demo;
+    QString problem = driver.driverProblem();
+    switch (driver.driverState()) {
+    case NorvaHardware::DriverState::NotFound:
+        return {QStringLiteral("No board driver: %1 was not found.").arg(driver.driverPath()),
+                install};
+    case NorvaHardware::DriverState::Unloadable:
+        problem[0] = problem[0].toUpper();
+        return {problem, install};
+    case NorvaHardware::DriverState::Incomplete:
+        return {QStringLiteral("No board: the board driver %1 lacks entry points that it must "
+                               "have.")
+                    .arg(driver.driverPath()),
+                QStringLiteral("Install the vendor's own driver in its place, ") + demo};
+    case NorvaHardware::DriverState::Ready:
+        break;
+    }
+    return {QStringLiteral("No board: the board driver reports none."),
+            QStringLiteral("Connect the board: it shows as soon as the driver reports it; ") +
+                demo};
+}
+
+// The same on standard error, where the adapter has said what is wrong with
+// the driver and where it was looked for.
+std::string noBoardLine(const NorvaHardware& driver, const QStringList& notice)
+{
+    QString advice = notice.back();
+    advice[0] = advice[0].toLower();
+    advice.chop(1);
+    if (driver.driverState() != NorvaHardware::DriverState::Ready)
+        return "no board: " + advice.toStdString();
+    return QStringLiteral("no board: the board driver %1 reports none; %2")
+        .arg(driver.driverPath(), advice)
+        .toStdString();
+}
+
 } // namespace
 
 // The window is opaque: the strokes view covers all of it with opaque
 // pixels, so a translucent window would look the same, yet cost a clear of
 // every repainted area and, on Windows, a layered window's slower updates.
-VisualViewDialog::VisualViewDialog(QWidget* parent) : QDialog(parent)
+VisualViewDialog::VisualViewDialog(QWidget* parent, QScreen* target) : QDialog(parent)
 {
+    placeOn(target);
     auto* layout = new QStackedLayout;
     layout->setStackingMode(QStackedLayout::StackAll);
     setLayout(layout);
 
     strokesView = new StrokesView;
-    strokesView->setPatternPainter(&TestPatterns::draw);
+    strokesView->setPatternPainter([this](QPainter& painter, BackgroundMode mode,
+                                          const QSize& imageSize, const QSize& viewSize) {
+        TestPatterns::draw(painter, mode, imageSize, viewSize, boardNotice);
+    });
     layout->addWidget(strokesView);
     views.push_back(strokesView);
 
@@ -99,6 +152,11 @@ VisualViewDialog::VisualViewDialog(QWidget* parent) : QDialog(parent)
             &VisualViewDialog::in_quorvel_touch);
     connect(adapter.get(), &Quorvel::out_quorvel_erase_event, this,
             &VisualViewDialog::in_quorvel_erase);
+    connect(adapter.get(), &Quorvel::out_quorvel_boards, this,
+            &VisualViewDialog::updateBoardNotice);
+    updateBoardNotice(adapter->boards());
+    if (!boardNotice.isEmpty())
+        std::cerr << noBoardLine(*adapter->driver(), boardNotice) << std::endl;
 
     frameTimer = new QTimer(this);
     frameTimer->setSingleShot(true);
@@ -112,6 +170,29 @@ VisualViewDialog::VisualViewDialog(QWidget* parent) : QDialog(parent)
 }
 
 VisualViewDialog::~VisualViewDialog() = default;
+
+void VisualViewDialog::placeOn(QScreen* target)
+{
+    if (target != nullptr) {
+        // Before the window shows: on another X screen it is made there.
+        createWinId();
+        windowHandle()->setScreen(target);
+    }
+    const QRect area = screen()->availableGeometry();
+    QRect normal(QPoint(), area.size() * 2 / 3);
+    normal.moveCenter(area.center());
+    setGeometry(normal);
+}
+
+void VisualViewDialog::updateBoardNotice(int count)
+{
+    const QStringList now = count > 0 ? QStringList() : noBoard(*adapter->driver());
+    if (now == boardNotice)
+        return;
+    boardNotice = now;
+    strokesView->drawBackground();
+    strokesView->update();
+}
 
 // Every refresh of the tick is started before the first wait, so that the
 // asynchronous ones run side by side; painting starts only when all are done.

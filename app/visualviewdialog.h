@@ -3,6 +3,7 @@
 #include "quorvel.h"
 
 #include <QDialog>
+#include <QStringList>
 #include <QTransform>
 
 #include <map>
@@ -12,6 +13,7 @@
 class ItemView;
 class MeasurementOverlay;
 class QKeyEvent;
+class QScreen;
 class QTimer;
 class StrokesView;
 
@@ -19,16 +21,23 @@ class StrokesView;
 // whole dialog, the 16 ms frame cycle that refreshes the views' items and
 // repaints what changed, and the keyboard controls. It owns the input adapter
 // and routes the board's contacts to the widget under them, claiming every
-// contact it routes.
+// contact it routes. While no board is present it says so on every
+// background, with what to do.
 class VisualViewDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit VisualViewDialog(QWidget* parent = nullptr);
+    // On the target screen when one is given, else where the window system puts it;
+    // the board's contacts land on the screen that shows the dialog.
+    explicit VisualViewDialog(QWidget* parent = nullptr, QScreen* target = nullptr);
     // Deletes the adapter, which gives the boards back to the system, before
     // any view goes.
     ~VisualViewDialog() override;
+
+    // What the dialog tells a person over every background: while no board
+    // is present, what is missing and what to do; else nothing.
+    QStringList notice() const { return boardNotice; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -45,6 +54,11 @@ private:
     using Targets = std::map<int, QWidget*>;
     using Batches = std::map<QWidget*, std::vector<Quorvel::Controls>>;
 
+    // The normal window, two thirds of the screen and centred, that Return
+    // leaves full screen for, and that shows without a window manager.
+    void placeOn(QScreen* target);
+    // Shows what a person is told while no board is present, or takes it away.
+    void updateBoardNotice(int count);
     QPoint dialogPoint(const Quorvel::Controls& record, const QRect& screen) const;
     QTransform boardToView() const;
     QWidget* bind(Targets& targets, int id, const QPoint& point);
@@ -70,4 +84,6 @@ private:
     QTimer* frameTimer = nullptr;
     // Tracks only the dialog's own switching with Return.
     bool fullScreen = true;
+    // Drawn over every background while no board is present.
+    QStringList boardNotice;
 };

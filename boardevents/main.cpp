@@ -24,63 +24,49 @@ const char* const Usage =
 const char* const Description = R"(
 Lists the boards that the board driver reports and prints every packet they
 send, decoded, one line each, until Ctrl+C, the end of --duration or --idle
-seconds without a packet; then detaches and prints a summary per board.
+seconds without a packet; then detaches and prints a summary per board.)";
 
-Lines (times are milliseconds since start):
-  <ms> board <index> device <id> <description, every tag as the driver gave it>
-  <ms> boards <accepted> of <count>   after each enumeration
-  <ms> pnp                            a plug-and-play change; boards follow
-  <ms> <board> pen <index> <x> <y> [tip] [button] [bit2]
-  <ms> <board> touch [<id> down|up <x> <y> <size>[; ...]]
-  <ms> <board> eraser [<id> down|up <x> <y> <width> <height>[; ...]]
-  <ms> <board> status <six values> tag <driver's tag>
-  <ms> <board> ignored length <bytes>
-<board> is the device id, or ? while several boards are present (the driver
-does not say which one sent a packet). Coordinates and sizes are board units.
---raw adds " | " and the packet's bytes in hex. Other lines start with #,
-among them the summary: per board the packets by kind, the contacts seen and
-the most down at once, then per pen, touch and eraser:
-  rated-contacts  contacts with a rate; a contact lasts from touch-down to
-                  lift, and its rate is its reports per second while down
-                  (none with a single report)
-  rate            the median of those contacts' rates
-  intervals       between two reports of one contact that is down: their
-                  count, median, 99th percentile and longest (a stall)
-
---measure adds each board's measurement after the summary: report rates,
-packets a second, the longest gap, the most contacts at once beside those
-the board declares, still jitter, straightness of strokes along a ruler and
-the pen's rate judged against their limits (PASS or FAIL, naming the worst
-contact), anomalies and the coverage of the board. --json also writes it to
-a file, with every stroke. Figures in mm need the board's size: --size-mm,
-else the mm<W,H> of its description. docs/measuring.md defines every figure
-(installed, in /usr/share/doc/visualview/docs/).
-
---check runs the board check on the one board present: step by step, each
-instruction and verdict on standard error, PASS or FAIL against limits that
-the measuring page names the sources of; the session ends with the check.
---judge judges a saved check again from its folder, with no driver.
-
-A recording is a scenario for the simulated board: play it back with
-NORVABOARD_SCENARIO=<file> set for boardevents (with --idle, so that the
-session ends after the recording) or the visualiser. Each line reaches the
-file as it comes, so a session that crashes or is killed leaves the recording
-up to then.
-
+const char* const Epilogue = R"(
 Exit status: 0 when the session ends, also when the reader of the output goes
 away (a closed pipe, as with "| head"); 1 when the driver cannot be loaded or
-lacks entry points that it must have, when a line of the recording or of the
-output cannot be written (the session ends there), the --json file cannot
-be written, the board to check gives no size, or --judge cannot read its
-folder or finds other verdicts than those saved (a board that fails the
-check is no error); 2 for a wrong command line (a bad --size-mm or --limit
-among them), --record or --json naming the scenario that NORVABOARD_SCENARIO
-plays or both the same file, or measuring with --duration 0.)";
+lacks entry points that it must have, a line of the recording, of the output
+or the --json file cannot be written, the board to check gives no size, or
+--judge cannot read its folder or finds other verdicts than those saved (a
+board that fails the check is no error); 2 for a wrong command line, --record
+or --json naming the scenario that NORVABOARD_SCENARIO plays or both the same
+file, or measuring or checking with --duration 0.
+
+The lines, the summary and recordings: boardevents(1) and docs/boardevents.md;
+the board check and every figure of the measurement: docs/measuring.md
+(installed, in /usr/share/doc/visualview/docs/).
+)";
 
 int usageError(const QString& message)
 {
     std::cerr << "boardevents: " << message.toStdString() << '\n' << Usage << std::endl;
     return 2;
+}
+
+// In the words of the program's own errors: Qt's parser writes sentences,
+// and names an unknown option without the dashes typed.
+QString parseError(const QCommandLineParser& parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty()) {
+        QString error = parser.errorText();
+        error[0] = error[0].toLower();
+        if (error.endsWith(QLatin1Char('.')))
+            error.chop(1);
+        return error;
+    }
+    const QString name = unknown.first();
+    QString typed = (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        const QString option = argument.section(QLatin1Char('='), 0, 0);
+        if (option == QLatin1String("--") + name || option == QLatin1String("-") + name)
+            typed = option;
+    }
+    return QStringLiteral("unknown option '%1'").arg(typed);
 }
 
 // The option's seconds in milliseconds in *ms, left as it is when the option
@@ -175,8 +161,8 @@ int main(int argc, char* argv[])
         QStringLiteral("seconds"));
     const QCommandLineOption measure(
         QStringLiteral("measure"),
-        QStringLiteral("Measures each board and prints its figures after the summary, judged "
-                       "against the limits."));
+        QStringLiteral("Measures each board and prints its figures after the summary: what "
+                       "the board did, without verdicts, which come from --check."));
     const QCommandLineOption check(
         QStringLiteral("check"),
         QStringLiteral("Runs the board check on the one board present: each step's instruction "
@@ -197,28 +183,28 @@ int main(int argc, char* argv[])
     const QCommandLineOption sizeMm(
         QStringLiteral("size-mm"),
         QStringLiteral("The boards' width and height in millimetres, e.g. 1650x930, over what "
-                       "their descriptions say (implies --measure)."),
+                       "their descriptions say (implies --measure without --check)."),
         QStringLiteral("WxH"));
     const QCommandLineOption limit(
         QStringLiteral("limit"),
-        QStringLiteral("Changes the <limits> that the check judges against, e.g. "
-                       "jitter=0.5,pen-rate=120; names and defaults: ghosts=0, accuracy=1 (mm), "
-                       "edge-accuracy=2 (mm), jitter=1 (mm), straightness=1 (mm), "
-                       "moving-jitter=1 (mm), touch-rate=100 (reports/s), pen-rate=100 "
-                       "(reports/s), contacts=5, coverage=100 (%). Without --check or --judge, "
-                       "the measurement's: jitter, straightness, pen-rate, accuracy (implies "
-                       "--measure)."),
+        QStringLiteral("With --check or --judge, changes the <limits> that the check judges "
+                       "against, e.g. jitter=0.5,pen-rate=120; names and defaults: ghosts=0, "
+                       "accuracy=1 (mm), edge-accuracy=2 (mm), jitter=1 (mm), straightness=1 "
+                       "(mm), moving-jitter=1 (mm), touch-rate=100 (reports/s), pen-rate=100 "
+                       "(reports/s), contacts=5, coverage=100 (%)."),
         QStringLiteral("limits"));
+    // -bogus is one option mistyped, not -b -o -g -u -s.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({help, version, raw, record, duration, idle, configure, measure, check, judge,
                        json, sizeMm, limit});
 
     if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
+        return usageError(parseError(parser));
     if (parser.isSet(help)) {
         // Our usage line in place of Qt's, which names the program by its path.
         std::cout << "boardevents " BOARDEVENTS_VERSION "\n"
-                  << Usage << '\n'
-                  << parser.helpText().section('\n', 1).toStdString();
+                  << Usage << "\n\n"
+                  << parser.helpText().section('\n', 1).toStdString() << Epilogue;
         return 0;
     }
     if (parser.isSet(version)) {

@@ -18,8 +18,8 @@ QString milliseconds(const std::optional<double>& ms)
 
 void SessionSummary::Stats::report(const ContactReport& report)
 {
-    seen[report.kind].insert(report.id);
     bool& wasDown = isDown[{report.kind, report.id}];
+    contacts[report.kind] += int(report.down && !wasDown);
     down += int(report.down) - int(wasDown);
     mostDown = std::max(mostDown, down);
     wasDown = report.down;
@@ -72,9 +72,9 @@ QStringList SessionSummary::lines() const
                             .arg(count(Kind::TouchStatus))
                             .arg(count(Kind::Ignored));
         lines << name + QStringLiteral(" contacts pen %1 touch %2 eraser %3 most-down %4")
-                            .arg(s.seen[ContactReport::Pen].size())
-                            .arg(s.seen[ContactReport::Touch].size())
-                            .arg(s.seen[ContactReport::Eraser].size())
+                            .arg(s.contacts[ContactReport::Pen])
+                            .arg(s.contacts[ContactReport::Touch])
+                            .arg(s.contacts[ContactReport::Eraser])
                             .arg(s.mostDown);
         for (int kind = 0; kind < ContactReport::Kinds; ++kind) {
             const ReportRates::Figures f = s.rates.figures(ContactReport::Kind(kind));

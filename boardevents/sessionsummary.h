@@ -9,12 +9,13 @@
 #include <array>
 #include <map>
 #include <optional>
-#include <set>
 #include <utility>
 #include <vector>
 
-// What each board sent over a session: packets by kind, the contacts seen,
-// the most contacts down at once, and how often each contact reported.
+// What each board sent over a session: packets by kind, the contacts, the
+// most contacts down at once, and how often each contact reported. A
+// contact lasts from the report that puts it down to the one that lifts it,
+// as for its rate: an id that comes down again is another contact.
 // A board is its device id; packets whose board is not known count under
 // a board of their own (no id).
 class SessionSummary
@@ -28,7 +29,7 @@ public:
     void add(Board board, BoardPackets::Kind kind, const std::vector<ContactReport>& contacts);
 
     // The summary's lines, per board in the order they came: packets by
-    // kind, contacts seen and the most down at once, then per contact kind
+    // kind, contacts and the most down at once, then per contact kind
     // how often its contacts report, as ReportRates defines it: the contacts
     // with a rate and their median rate, and the intervals' count, median,
     // 99th percentile and longest.
@@ -38,7 +39,7 @@ private:
     struct Stats
     {
         std::map<BoardPackets::Kind, int> packets;
-        std::array<std::set<int>, ContactReport::Kinds> seen;
+        std::array<int, ContactReport::Kinds> contacts{};
         std::map<std::pair<int, int>, bool> isDown;
         int down = 0;
         int mostDown = 0;

@@ -95,15 +95,36 @@ QString NorvaHardware::driverProblem() const
         return QStringLiteral("no board driver: %1 cannot be loaded: %2")
             .arg(QString::fromLatin1(DriverPlatform::LibraryName),
                  QString::fromStdString(library->loadError()));
-    QStringList missing;
-    for (const std::string& name : library->missingEntryPoints())
-        missing << QString::fromStdString(name);
-    if (missing.isEmpty())
+    const std::vector<std::string> missing = library->missingEntryPoints();
+    if (missing.empty())
         return QString();
+    // A few names tell a driver of another version; a library that lacks
+    // dozens is no board driver, and their list would only hide that.
+    constexpr std::size_t Named = 3;
+    QStringList names;
+    for (std::size_t i = 0; i < missing.size() && (i < Named || missing.size() == Named + 1); ++i)
+        names << QString::fromStdString(missing[i]);
+    QString listed = names.join(QStringLiteral(", "));
+    if (std::size_t(names.size()) < missing.size())
+        listed += QStringLiteral(" and %1 more").arg(missing.size() - std::size_t(names.size()));
     return QStringLiteral("the board driver %1 lacks %2 of the entry points that it must have: %3")
-        .arg(QString::fromStdString(library->libraryPath()))
+        .arg(driverPath())
         .arg(missing.size())
-        .arg(missing.join(QStringLiteral(", ")));
+        .arg(listed);
+}
+
+NorvaHardware::DriverState NorvaHardware::driverState() const
+{
+    if (library == nullptr || !driverLoaded)
+        return library != nullptr && !library->libraryNotFound() ? DriverState::Unloadable
+                                                                 : DriverState::NotFound;
+    return library->missingEntryPoints().empty() ? DriverState::Ready : DriverState::Incomplete;
+}
+
+QString NorvaHardware::driverPath() const
+{
+    return driverLoaded ? QString::fromStdString(library->libraryPath())
+                        : QString::fromLatin1(DriverPlatform::LibraryName);
 }
 
 void NorvaHardware::detachDriver()

@@ -84,6 +84,18 @@ public:
         QString description;
     };
 
+    // How the driver stands once attachDriver has run.
+    enum class DriverState
+    {
+        // No file of the library's name where the system looks for it.
+        NotFound,
+        // A file found that the system cannot load.
+        Unloadable,
+        // Loaded, without entry points that it must have.
+        Incomplete,
+        Ready
+    };
+
     explicit NorvaHardware(QObject* parent = nullptr);
     ~NorvaHardware() override;
 
@@ -99,6 +111,9 @@ public:
     // and the entry points it lacks that the binding cannot do without.
     // Empty when it can serve, or before attachDriver.
     QString driverProblem() const;
+    DriverState driverState() const;
+    // The file the driver was loaded from, else the library's name.
+    QString driverPath() const;
     // Lets callbacks in flight finish and turns later ones away for good,
     // clears the plug-and-play and packet callbacks, then detaches. Commands
     // after it reach no board.

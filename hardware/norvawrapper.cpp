@@ -47,6 +47,14 @@ std::string NorvaWrapper::loadError() const
     return loadFailure;
 }
 
+// The loader's reason names the file that it found, or the library itself
+// when it found none.
+bool NorvaWrapper::libraryNotFound() const
+{
+    std::lock_guard<std::mutex> guard(bindMutex);
+    return loadFailure.rfind(std::string(DriverPlatform::LibraryName) + ':', 0) == 0;
+}
+
 std::string NorvaWrapper::libraryPath() const
 {
     const DriverPlatform::ModuleHandle handle = module.load();

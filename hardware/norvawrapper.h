@@ -26,6 +26,9 @@ public:
     // Why the last attach() could not load the library: the file tried and
     // the system's reason. Empty once it is loaded.
     std::string loadError() const;
+    // Whether the last attach() found no file of the library's name where
+    // the system looks, rather than one that it could not load.
+    bool libraryNotFound() const;
     // The file the library was loaded from.
     std::string libraryPath() const;
     // The entry points that the loaded library lacks, as of the last

@@ -93,9 +93,9 @@ void BoardCheck::end(Ended how, double ms)
     begin(m_step + 1, ms);
 }
 
-void BoardCheck::ignore(const std::string& why, double ms)
+void BoardCheck::note(const std::string& text, double ms)
 {
-    m_events.push_back({Event::Kind::Note, Step(m_step), ms, why});
+    m_events.push_back({Event::Kind::Note, Step(m_step), ms, text});
 }
 
 void BoardCheck::advance(double ms)
@@ -168,9 +168,9 @@ void BoardCheck::comeDown(const ContactReport& report, double ms)
         if (result.ghosts.size() < MaxDetails)
             result.ghosts.push_back(place(c.first));
         ++result.ghostCount;
-        ignore("a contact came down at " + decimalText(c.first.x) + ", " + decimalText(c.first.y) +
-                   " mm while nothing touched the board: a ghost",
-               ms);
+        note("a contact came down at " + decimalText(c.first.x) + ", " + decimalText(c.first.y) +
+                 " mm while nothing touched the board: a ghost",
+             ms);
         break;
     case Step::Lines:
         c.samples.push_back(c.first);
@@ -225,9 +225,9 @@ void BoardCheck::move(Contact& c, const ContactReport& report, double ms)
                 if (result.doubled.size() < MaxDetails)
                     result.doubled.push_back({c.id, place(s), place(c.last)});
                 ++result.doubledCount;
-                ignore("touch id " + std::to_string(c.id) +
-                           " came for two contacts at once: each contact needs an id of its own",
-                       ms);
+                note("touch id " + std::to_string(c.id) +
+                         " came for two contacts at once: each contact needs an id of its own",
+                     ms);
             }
             break;
         case Step::Sweep:
@@ -281,15 +281,15 @@ void BoardCheck::lift(std::size_t index, double ms)
 void BoardCheck::tapped(const Contact& c, double ms)
 {
     if (ms - c.firstMs > TapMs) {
-        ignore("held " + decimalText((ms - c.firstMs) / 1000) +
-                   " s: not a tap, which lifts within " + decimalText(TapMs / 1000) + " s",
-               ms);
+        note("held " + decimalText((ms - c.firstMs) / 1000) + " s: not a tap, which lifts within " +
+                 decimalText(TapMs / 1000) + " s",
+             ms);
         return;
     }
     if (c.tapReach > TapMovementMm) {
-        ignore("moved " + decimalText(c.tapReach) + " mm: not a tap, which stays within " +
-                   decimalText(TapMovementMm) + " mm",
-               ms);
+        note("moved " + decimalText(c.tapReach) + " mm: not a tap, which stays within " +
+                 decimalText(TapMovementMm) + " mm",
+             ms);
         return;
     }
     Result& result = current();
@@ -303,8 +303,7 @@ void BoardCheck::tapped(const Contact& c, double ms)
     tap.dyMm = tap.place.yMm - target.yMm;
     tap.offsetMm = distance(tap.dxMm, tap.dyMm);
     result.taps.push_back(tap);
-    ignore("target " + std::to_string(index + 1) + ": " + decimalText(tap.offsetMm) + " mm off",
-           ms);
+    note("target " + std::to_string(index + 1) + ": " + decimalText(tap.offsetMm) + " mm off", ms);
     if (result.taps.size() == CheckLayout::targets(m_board).size())
         end(Ended::Done, ms);
 }
@@ -313,10 +312,10 @@ void BoardCheck::held(const Contact& c, double ms)
 {
     const double heldMs = ms - c.firstMs;
     if (!c.isHold && (m_holdChosen || heldMs < HoldMs)) {
-        ignore(m_holdChosen ? "another contact is the hold"
-                            : "held " + decimalText(heldMs / 1000) + " s: a hold lasts " +
-                                  decimalText(HoldMs / 1000) + " s",
-               ms);
+        note(m_holdChosen ? "another contact is the hold"
+                          : "held " + decimalText(heldMs / 1000) + " s: a hold lasts " +
+                                decimalText(HoldMs / 1000) + " s",
+             ms);
         return;
     }
     m_holdChosen = false;
@@ -328,10 +327,10 @@ void BoardCheck::held(const Contact& c, double ms)
     if (c.settled.count() >= 2)
         hold.jitterMm = c.settled.largestDistance();
     result.holds.push_back(hold);
-    ignore("hold " + std::to_string(result.holds.size()) + ": " +
-               (hold.jitterMm ? "jitter " + decimalText(*hold.jitterMm) + " mm"
-                              : std::string("no reports after it settled, so no jitter")),
-           ms);
+    note("hold " + std::to_string(result.holds.size()) + ": " +
+             (hold.jitterMm ? "jitter " + decimalText(*hold.jitterMm) + " mm"
+                            : std::string("no reports after it settled, so no jitter")),
+         ms);
     if (result.holds.size() == CheckLayout::holds(m_board).size())
         end(Ended::Done, ms);
 }
@@ -344,15 +343,15 @@ void BoardCheck::drawn(const Contact& c, double ms)
     const double wanted = distance(to.xMm - from.xMm, to.yMm - from.yMm);
     const double drawnMm = distance(c.last.x - c.first.x, c.last.y - c.first.y);
     if (c.tooLong) {
-        ignore("more than " + std::to_string(MaxLineReports) +
-                   " reports: not a line drawn along a ruler",
-               ms);
+        note("more than " + std::to_string(MaxLineReports) +
+                 " reports: not a line drawn along a ruler",
+             ms);
         return;
     }
     if (drawnMm < wanted / 2) {
-        ignore("drew " + decimalText(drawnMm) + " mm: draw the whole line, at least " +
-                   decimalText(wanted / 2) + " mm",
-               ms);
+        note("drew " + decimalText(drawnMm) + " mm: draw the whole line, at least " +
+                 decimalText(wanted / 2) + " mm",
+             ms);
         return;
     }
     const RuledLine ruled = RuledLine::of(c.samples);
@@ -367,10 +366,10 @@ void BoardCheck::drawn(const Contact& c, double ms)
     line.movingJitterMm = ruled.movingJitter;
     line.movingJitterAt = place(ruled.movingJitterAt);
     result.lines.push_back(line);
-    ignore("line " + std::to_string(index + 1) + ": straightness " +
-               decimalText(line.straightnessMm) + " mm, moving jitter " +
-               decimalText(line.movingJitterMm) + " mm",
-           ms);
+    note("line " + std::to_string(index + 1) + ": straightness " +
+             decimalText(line.straightnessMm) + " mm, moving jitter " +
+             decimalText(line.movingJitterMm) + " mm",
+         ms);
     if (result.lines.size() == CheckLayout::lines(m_board).size())
         end(Ended::Done, ms);
 }
@@ -378,7 +377,7 @@ void BoardCheck::drawn(const Contact& c, double ms)
 void BoardCheck::rated(const Contact& c, double ms)
 {
     if (c.kind == ContactReport::Eraser) {
-        ignore("an eraser: draw with a finger or a pen", ms);
+        note("an eraser: draw with a finger or a pen", ms);
         return;
     }
     Rate rate;
@@ -389,7 +388,7 @@ void BoardCheck::rated(const Contact& c, double ms)
     rate.reports = c.reports;
     rate.rate = ReportRates::rate(c.reports, ms - c.firstMs);
     if (!rate.rate) {
-        ignore("its reports and its lift came all at one time: no rate", ms);
+        note("its reports and its lift came all at one time: no rate", ms);
         return;
     }
     const bool pen = c.kind == ContactReport::Pen;
@@ -402,9 +401,9 @@ void BoardCheck::rated(const Contact& c, double ms)
         slowest = rate;
     const bool long_enough = ms - c.firstMs >= RateMs;
     (pen ? m_penRated : m_touchRated) |= long_enough;
-    ignore(std::string(pen ? "pen" : "finger") + ": " + decimalText(*rate.rate) + " reports/s" +
-               (long_enough ? "" : ", down less than " + decimalText(RateMs / 1000) + " s"),
-           ms);
+    note(std::string(pen ? "pen" : "finger") + ": " + decimalText(*rate.rate) + " reports/s" +
+             (long_enough ? "" : ", down less than " + decimalText(RateMs / 1000) + " s"),
+         ms);
     if ((m_touchRated || !CheckLayout::asksForTouch(m_board)) && (m_penRated || m_board.pens <= 0))
         end(Ended::Done, ms);
 }
@@ -489,9 +488,7 @@ std::string BoardCheck::progress(double ms) const
                ", " + std::to_string(result.rateCount) + " contacts rated";
     case Step::Contacts:
         return std::to_string(m_touchesDown) + " down, most " + std::to_string(result.mostTouches) +
-               " of " +
-               decimalText(std::max(m_limits.contacts,
-                                    double(std::min(m_board.touches, MostContactsRequired))));
+               " of " + decimalText(StepJudgement::contactsRequired(m_board, m_limits));
     case Step::Sweep:
         return std::to_string(m_sweep.reachedCount()) + " of " +
                std::to_string(CoverageGrid::Cells) + " cells";

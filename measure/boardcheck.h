@@ -304,7 +304,8 @@ private:
     // Whether the step under way has seen a fault already.
     bool failedAlready() const;
     void judge(Result& result) const;
-    void ignore(const std::string& why, double ms);
+    // Tells the tester what a contact showed, or why it was ignored.
+    void note(const std::string& text, double ms);
 
     void comeDown(const ContactReport& report, double ms);
     void move(Contact& contact, const ContactReport& report, double ms);

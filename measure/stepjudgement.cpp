@@ -22,6 +22,12 @@ double excess(double value, double limit, bool atLeast = false)
 
 } // namespace
 
+double StepJudgement::contactsRequired(const BoardCheck::Board& board, const CheckLimits& limits)
+{
+    return std::max(limits.contacts,
+                    double(std::min(board.touches, BoardCheck::MostContactsRequired)));
+}
+
 bool StepJudgement::faultSeen(const Result& result, const CheckLimits& limits,
                               std::optional<double> holding)
 {
@@ -150,10 +156,7 @@ void StepJudgement::judge(Result& result, const BoardCheck::Board& board, const 
         if (result.verdict == BoardCheck::Verdict::NotApplicable)
             break;
         result.figures = {
-            {"contacts", double(result.mostTouches),
-             std::max(limits.contacts,
-                      double(std::min(board.touches, BoardCheck::MostContactsRequired))),
-             true}};
+            {"contacts", double(result.mostTouches), contactsRequired(board, limits), true}};
         if (!result.doubled.empty())
             result.worst = result.doubled.front().place;
         break;

@@ -15,6 +15,10 @@ struct StepJudgement
     // the rate step asks for a finger.
     static void judge(Result& result, const BoardCheck::Board& board, const CheckLimits& limits,
                       bool asksForTouch);
+    // The touches the contacts step asks for at once: the limit, and at
+    // least the touches the board declares or MostContactsRequired,
+    // whichever is fewer.
+    static double contactsRequired(const BoardCheck::Board& board, const CheckLimits& limits);
     // Whether what the step recorded so far already fails it; holding, the
     // jitter so far of a hold still down.
     static bool faultSeen(const Result& result, const CheckLimits& limits,

@@ -10,7 +10,7 @@ build_dir=${BUILD_DIR:-$root/build}
 source "$here/packages.sh"
 install_packages build-essential cmake mingw-w64 clang libclang-rt-14-dev \
     qtbase5-dev qtbase5-dev-tools libbenchmark-dev libevdev-dev pkg-config librsvg2-bin \
-    xvfb openbox xdotool imagemagick x11-utils wine64 \
+    xvfb openbox xdotool imagemagick x11-utils xserver-xorg-video-dummy x11-xserver-utils wine64 \
     umockdev libumockdev-dev lintian desktop-file-utils
 
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -272,9 +272,10 @@ void TestBoardEvents::everyKindOfPacket()
         QCOMPARE(events.at(2 + i).section(" | ", 0, expected.at(i).count(" | ")), expected.at(i));
 
     // Pen 3, eraser 1 and the 37 touches stay down: 39 at once at the end.
+    // Pen 0 only hovered and eraser 2 was only reported up: no contacts.
     QCOMPARE(session.summary().mid(0, 2),
              QStringList({"# board 1001 packets 10 pen 2 touch 3 eraser 1 status 1 ignored 3",
-                          "# board 1001 contacts pen 2 touch 37 eraser 2 most-down 39"}));
+                          "# board 1001 contacts pen 1 touch 37 eraser 1 most-down 39"}));
 }
 
 void TestBoardEvents::plugAndPlayRecordedAndPlayedBack()
@@ -433,7 +434,8 @@ void TestBoardEvents::unusableDriver()
              qPrintable(broken->errors()));
 
     // Only what enumeration needs: the required entry points missing, not
-    // those that the binding does without, nor a session.
+    // those that the binding does without (45 else), nor a session; the
+    // first few named.
     QTemporaryDir enumerationOnly;
     QFile library(ENUMERATION_ONLY_DRIVER "/libnorvaboardex.so");
     QVERIFY(library.open(QIODevice::ReadOnly));
@@ -442,14 +444,10 @@ void TestBoardEvents::unusableDriver()
     QVERIFY(partial);
     QVERIFY2(partial->finish() == 1, qPrintable(partial->outcome()));
     QCOMPARE(partial->lines(), QStringList());
-    const QString lacks = driver + " lacks 43 of the entry points that it must have: ";
-    QVERIFY2(partial->errors().startsWith("boardevents: the board driver " + lacks),
-             qPrintable(partial->errors()));
-    const QStringList missing = partial->errors().trimmed().section(": ", 2).split(", ");
-    QCOMPARE(missing.size(), 43);
-    for (const char* name : {"norvaAttach", "norvaSetCallback", "norvaSetTouchDestinationEx",
-                             "norvaSetPointingDeviceDestinationEx"})
-        QVERIFY2(!missing.contains(name), name);
+    QCOMPARE(partial->errors(), "boardevents: the board driver " + driver +
+                                    " lacks 43 of the entry points that it must have: "
+                                    "norvaDetach, norvaInterface, norvaClearCallback and 40 "
+                                    "more\n");
 }
 
 void TestBoardEvents::roundTripKeepsLines()

@@ -9,8 +9,10 @@
 #include "simulatedboard.h"
 #include "stdoutcapture.h"
 #include "strokesview.h"
+#include "testpatterns.h"
 #include "visualviewdialog.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -70,9 +72,12 @@ private slots:
     void cleanup();
     void withoutDriver();
     void driverMissingEntryPoints();
+    void noticeUntilBoardComes();
     void destroyedWhilePacketsArrive();
 
 private:
+    // The notice in its frame, white inside, over every background.
+    void checkNoticeShown();
     // Shows the dialog over the whole screen, active, on a plain background.
     void showDialog();
     // Draws a mouse stroke at y = 100 and a finger stroke at y = 200.
@@ -113,6 +118,23 @@ QColor TestDriverFaults::pixel(int x, int y) const
     return view->grab().toImage().pixelColor(x, y);
 }
 
+void TestDriverFaults::checkNoticeShown()
+{
+    const QRect box = TestPatterns::noticeBox(dialog->notice(), view->size());
+    QVERIFY(!box.isEmpty());
+    for (const BackgroundMode mode :
+         {BackgroundMode::None, BackgroundMode::Grid, BackgroundMode::ColourField,
+          BackgroundMode::ShapeField, BackgroundMode::AllBlack, BackgroundMode::VerticalBars,
+          BackgroundMode::HorizontalBars, BackgroundMode::Help}) {
+        view->toggleBackgroundMode(mode);
+        const QImage shown = view->grab().toImage();
+        QCOMPARE(shown.pixelColor(box.left(), box.center().y()), QColor(Qt::black));
+        QCOMPARE(shown.pixelColor(box.left() + 4, box.top() + 4), QColor(Qt::white));
+        if (mode != BackgroundMode::None)
+            view->toggleBackgroundMode(mode);
+    }
+}
+
 void TestDriverFaults::drawWithMouseAndFinger()
 {
     QWindow* window = dialog->windowHandle();
@@ -141,11 +163,18 @@ void TestDriverFaults::withoutDriver()
     if (QTest::currentTestFailed())
         return;
     drawWithMouseAndFinger();
-    // No board was found, so none is reported; why, on standard error.
+    // No board was found, so none is reported; why and what to do, on
+    // screen and on standard error, which names the file tried.
     QCOMPARE(output.text(), QString());
     QVERIFY2(errors.text().startsWith("no board driver: libnorvaboardex.so cannot be loaded: "
                                       "libnorvaboardex.so: "),
              qPrintable(errors.text()));
+    const QString advice = "nstall the vendor's driver where the system finds libraries, or "
+                           "start visualview-demo to try the simulated board";
+    QVERIFY2(errors.text().endsWith("\nno board: i" + advice + "\n"), qPrintable(errors.text()));
+    QCOMPARE(dialog->notice(), QStringList({"No board driver: libnorvaboardex.so was not found.",
+                                            "I" + advice + "."}));
+    checkNoticeShown();
 }
 
 void TestDriverFaults::driverMissingEntryPoints()
@@ -171,6 +200,8 @@ void TestDriverFaults::driverMissingEntryPoints()
                  QRegularExpression("^the board driver .*/libnorvaboardex.so lacks 43 of the "
                                     "entry points that it must have: norvaDetach, .*\n$")),
              qPrintable(errors.text()));
+    // It reports a board, which is all the notice is about.
+    QCOMPARE(dialog->notice(), QStringList());
     drawWithMouseAndFinger();
     // Configuring at start and at shutdown reaches only missing entry points,
     // like registering for plug-and-play and clearing the callbacks.
@@ -184,6 +215,36 @@ void TestDriverFaults::driverMissingEntryPoints()
     QVERIFY(calls.at(3).startsWith("norvaEnumDeviceInfo(0, 0x"));
     QVERIFY(calls.at(3).endsWith(") = 1"));
     QVERIFY(calls.at(4).startsWith("norvaSetCallback(1001, 0x"));
+}
+
+void TestDriverFaults::noticeUntilBoardComes()
+{
+    if (driver != Driver::Complete)
+        QSKIP("run alone with the simulated board on the library path");
+    QTemporaryDir dir;
+    const QString plug = dir.filePath("plug");
+    SimulatedBoard board("board 1 unplugged hid<LATE>\nwait file " + QFile::encodeName(plug) +
+                         "\nplug 1\n");
+    StreamCapture errors(std::cerr);
+    showDialog();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(errors.text().contains(QRegularExpression(
+                 "^no board: the board driver .*/libnorvaboardex.so reports none; connect the "
+                 "board: it shows as soon as the driver reports it; or start visualview-demo to "
+                 "try the simulated board\n$")),
+             qPrintable(errors.text()));
+    QCOMPARE(dialog->notice().value(0), QStringLiteral("No board: the board driver reports none."));
+    checkNoticeShown();
+    if (QTest::currentTestFailed())
+        return;
+
+    // Gone from every background once the board comes.
+    const QRect box = TestPatterns::noticeBox(dialog->notice(), view->size());
+    view->toggleBackgroundMode(BackgroundMode::AllBlack);
+    QVERIFY(QFile(plug).open(QIODevice::WriteOnly));
+    QTRY_COMPARE(dialog->notice(), QStringList());
+    QCOMPARE(view->grab().toImage().pixelColor(box.left() + 4, box.top() + 4), QColor(Qt::black));
 }
 
 void TestDriverFaults::destroyedWhilePacketsArrive()

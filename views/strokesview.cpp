@@ -237,11 +237,10 @@ void StrokesView::drawBackground()
         return;
     staleScene = {QRect(QPoint(), backgroundImage->size())};
     backgroundImage->fill(0xffffff);
-    const auto mode = BackgroundMode(backgroundMode);
-    if (mode == BackgroundMode::None || !patternPainter)
+    if (!patternPainter)
         return;
     QPainter painter(backgroundImage);
-    patternPainter(painter, mode, backgroundImage->size(), size());
+    patternPainter(painter, BackgroundMode(backgroundMode), backgroundImage->size(), size());
 }
 
 void StrokesView::setPatternPainter(PatternPainter painter)

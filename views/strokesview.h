@@ -58,8 +58,9 @@ public:
     // Switches to the mode, or back to None if it is already shown.
     void toggleBackgroundMode(BackgroundMode mode);
     void drawBackground();
-    // The painter of every mode but None; called with a painter open on the
-    // background image.
+    // The painter of every mode, None (plain white) included, so that what
+    // it adds to all of them shows there too; called with a painter open on
+    // the white background image.
     void setPatternPainter(PatternPainter painter);
     // An image drawn over the strokes as part of the scene, at the view's
     // top left, or none; and where it changed, to be composed and shown

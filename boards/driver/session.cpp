@@ -1,6 +1,8 @@
 #include "session.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -77,25 +79,37 @@ void Session::loadScenario()
         again = std::make_unique<std::istringstream>(Scenario::demoText());
         outlined = outline(*played);
     } else {
+        // The system's reason why the file cannot be read, as the call that
+        // failed left it.
+        int failure = 0;
         if (std::error_code error; std::filesystem::is_regular_file(path, error)) {
             // Both opened now: the file that the boards come from is the one
             // played, whatever becomes of its path.
+            errno = 0;
             played = std::make_unique<std::ifstream>(path, std::ios::binary);
             again = std::make_unique<std::ifstream>(path, std::ios::binary);
+            failure = *played && *again ? 0 : errno;
         } else {
             // A pipe (NORVABOARD_SCENARIO=<(...)) can be read only once: it
             // is held.
+            errno = 0;
             std::ifstream file(path, std::ios::binary);
             std::ostringstream text;
             if (file && text << file.rdbuf()) {
                 played = std::make_unique<std::istringstream>(text.str());
                 again = std::make_unique<std::istringstream>(text.str());
+            } else {
+                failure = errno;
             }
         }
-        if (played && *played && *again)
+        if (played && *played && *again) {
+            errno = 0;
             outlined = outline(*played);
+            failure = played->bad() ? errno : 0;
+        }
         if (!played || !*again || played->bad() || (played->fail() && !played->eof())) {
-            print("norvaboardex: cannot read the scenario " + path);
+            print("norvaboardex: cannot read the scenario " + path + ": " +
+                  (failure != 0 ? std::strerror(failure) : "a read failed"));
             return;
         }
         if (outlined && !std::ifstream(Recording::descriptionPath(path)).good()) {

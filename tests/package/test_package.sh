@@ -82,8 +82,14 @@ for program in visualview boardevents visualview-demo; do
     grep -qx "/usr/share/man/man1/$program.1.gz" "$work/files" || fail "no manual page for $program"
 done
 version=$(dpkg-query -W -f='${Version}' visualview)
-[ "$(boardevents --version)" = "boardevents $version" ] ||
-    fail "boardevents --version says '$(boardevents --version)', the package is $version"
+for program in boardevents visualview; do
+    [ "$($program --version)" = "$program $version" ] ||
+        fail "$program --version says '$($program --version)', the package is $version"
+done
+# The launcher's help is the visualiser's, under a word on what it runs.
+visualview-demo --help >"$work/demo-help" || fail "visualview-demo --help: status $?"
+grep -qx 'Usage: visualview-demo .*' "$work/demo-help" && grep -qx "visualview $version" "$work/demo-help" ||
+    fail "visualview-demo --help: $(cat "$work/demo-help")"
 
 # A menu entry per program, valid, starting the installed program with the
 # package's icon in the sizes that menus look for.

@@ -46,12 +46,14 @@ pixel() { convert "$work/$1.png" -format "%[pixel:p{$2}]" info:; }
 # window has painted.
 lightest() { convert "$work/$1.png" -crop "$2" -colorspace Gray -format '%[fx:int(255*maxima)]' info:; }
 help_shown() {
-    shot start && [ "$(lightest start 700x500+1200+580)" -eq 255 ] &&
+    shot start && [ "$(lightest start 700x380+1200+580)" -eq 255 ] &&
         [ "$(darkest start 28x28+2+2)" -lt 64 ] && [ "$(darkest start 500x40+0+0)" -lt 64 ]
 }
 wait_for 10 help_shown || fail "no help text at the top left of the screen"
-[ "$(darkest start 700x500+1200+580)" -eq 255 ] || fail "something besides the help text is drawn"
-echo "full screen with the help text"
+[ "$(darkest start 700x380+1200+580)" -eq 255 ] || fail "something besides the help text is drawn"
+# With no board, the words that say so at the bottom.
+[ "$(darkest start 1000x60+460+990)" -lt 64 ] || fail "no notice of the missing board"
+echo "full screen with the help text, and the notice that no board is present"
 
 # Drags the mouse with its left button from 300,700 to 700,700.
 draw_stroke() {
@@ -84,12 +86,29 @@ echo "red stroke over the grid"
 xdotool key Escape
 expect_exit_0 Escape
 
-# Return leaves full screen; the window manager's close then ends the program
-# like Escape.
+# Return leaves full screen for a window of two thirds of the screen, centred
+# (its frame aside), which the patterns fill; the window manager's close then
+# ends the program like Escape.
 start_program
 xdotool key Return
 is_normal() { ! is_full_screen; }
 wait_for 10 is_normal || fail "Return did not leave full screen"
+wait_for 10 test "$(geometry)" = 1280x720 || fail "Return gave a window of $(geometry), not 1280x720"
+# Where its inside is on the screen (xdotool's position counts the frame in).
+x=$(xwininfo -id "$window" | sed -n 's/^ *Absolute upper-left X: *//p')
+y=$(xwininfo -id "$window" | sed -n 's/^ *Absolute upper-left Y: *//p')
+[ "${x#-}" -ge 318 ] && [ "$x" -le 322 ] && [ "${y#-}" -ge 178 ] && [ "$y" -le 182 ] ||
+    fail "the 1280x720 window is at $x,$y, not centred"
+xdotool key b
+# Black to its corners, the notice of the missing board apart.
+filled() {
+    shot normal && [ "$(lightest normal "1280x500+$x+$y")" -eq 0 ] &&
+        [ "$(lightest normal "20x20+$x+$((y + 700))")" -eq 0 ] &&
+        [ "$(lightest normal "20x20+$((x + 1260))+$((y + 700))")" -eq 0 ] &&
+        [ "$(lightest normal "1280x30+$x+$((y - 30))")" -gt 0 ]
+}
+wait_for 10 filled || fail "the black pattern does not fill the 1280x720 window at $x,$y"
+xdotool key b
 xdotool key Return
 wait_for 10 is_full_screen || fail "Return did not go back to full screen"
 xdotool key Return
