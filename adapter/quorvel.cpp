@@ -129,7 +129,8 @@ Quorvel::Quorvel(QObject* parent, const BoardMeter::Settings& measuring)
     : QObject(parent), hardware(new NorvaHardware(this)),
       configurator(new BoardConfigurator(hardware, this)),
       // Before the attach, so that it learns the boards of its enumeration.
-      boardMeter(new BoardMeter(hardware, measuring, this))
+      boardMeter(new BoardMeter(hardware, measuring, this)),
+      boardChecker(new BoardChecker(hardware, {measuring.userSize, measuring.screenSize}, this))
 {
     // The hardware object's signals come through a queue that keeps their
     // order and hands them on in the GUI thread, in slices of bounded time.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardchecker.h"
 #include "boardmeter.h"
 #include "norvahardware.h"
 #include "positionfilter.h"
@@ -78,6 +79,8 @@ public:
     const NorvaHardware* driver() const { return hardware; }
     // The boards that the last enumeration accepted.
     int boards() const { return presentBoards; }
+    // The board check on every packet the boards send; owned by the adapter.
+    BoardChecker* checker() const { return boardChecker; }
 
     // Attaches to the driver, enumerates and configures the boards; the
     // boards are measured from their first packet with these settings.
@@ -121,6 +124,7 @@ private:
     NorvaHardware* hardware = nullptr;
     BoardConfigurator* configurator = nullptr;
     BoardMeter* boardMeter = nullptr;
+    BoardChecker* boardChecker = nullptr;
     std::vector<Controls> heldTouches;
     std::vector<Controls> heldErasers;
     std::map<int, bool> passThrough;

@@ -39,6 +39,7 @@ const char* const helpText[] = {
     "0-9 to select stroke width",
     "M to toggle measurements",
     "T to toggle tap targets",
+    "K to run the board check",
 };
 
 // A cosmetic pen: one device pixel wide at any scale.

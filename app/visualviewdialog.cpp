@@ -1,5 +1,6 @@
 #include "visualviewdialog.h"
 
+#include "checkscreen.h"
 #include "measurementoverlay.h"
 #include "strokesview.h"
 #include "testpatterns.h"
@@ -146,6 +147,7 @@ VisualViewDialog::VisualViewDialog(QWidget* parent, QScreen* target) : QDialog(p
         measuring.screenSize = screenSize;
     adapter = std::make_unique<Quorvel>(this, measuring);
     measurements = new MeasurementOverlay(adapter->meter(), strokesView);
+    check = new CheckScreen(adapter->checker(), strokesView, measurements, this);
     connect(adapter.get(), &Quorvel::out_quorvel_pen_event, this,
             &VisualViewDialog::in_quorvel_pen);
     connect(adapter.get(), &Quorvel::out_quorvel_touch_event, this,
@@ -199,6 +201,7 @@ void VisualViewDialog::updateBoardNotice(int count)
 void VisualViewDialog::in_timer_update()
 {
     frameTimer->start(framePeriodMs);
+    check->refresh(boardToView());
     if (measurements->panelShown() || measurements->targetsShown()) {
         measurements->setBoardToView(boardToView());
         measurements->refresh();
@@ -218,6 +221,8 @@ void VisualViewDialog::in_timer_update()
 void VisualViewDialog::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();
+    if (check->key(key, fullScreen, boardToView()))
+        return;
     if (const auto mode = patternForKey(key)) {
         strokesView->toggleBackgroundMode(*mode);
     } else if (key >= Qt::Key_0 && key <= Qt::Key_9) {

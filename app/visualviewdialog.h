@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class CheckScreen;
 class ItemView;
 class MeasurementOverlay;
 class QKeyEvent;
@@ -81,6 +82,8 @@ private:
     std::vector<ItemView*> views;
     // Owned by the strokes view; draws only while shown (M, T).
     MeasurementOverlay* measurements = nullptr;
+    // The board check (K), over the strokes view.
+    CheckScreen* check = nullptr;
     QTimer* frameTimer = nullptr;
     // Tracks only the dialog's own switching with Return.
     bool fullScreen = true;

@@ -93,7 +93,8 @@ bool BoardEvents::start()
     }
     // What the driver reports meanwhile waits in the event queue.
     if (!options.recordPath.isEmpty()) {
-        recording = recorder.open(options.recordPath);
+        recording = recorder.open(options.recordPath,
+                                  QStringLiteral("A board events session recorded by boardevents"));
         if (!recording)
             fail(QStringLiteral("cannot write %1: %2; the session ends: give --record a file "
                                 "that can be written")

@@ -448,8 +448,9 @@ std::string BoardCheck::instruction() const
 std::string BoardCheck::progress(double ms) const
 {
     const Result& result = current();
+    // In whole tenths, as a hold's: a count that a person reads as it runs.
     const auto seconds = [](double from, double to) {
-        return decimalText(std::max(0.0, to - from) / 1000);
+        return decimalText(std::floor(std::max(0.0, to - from) / 100) / 10);
     };
     switch (Step(m_step)) {
     case Step::Quiet: {

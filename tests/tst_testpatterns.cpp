@@ -251,8 +251,8 @@ void TestTestPatterns::helpTextTopLeft()
     const int h = QFontMetrics(font).height();
     QVERIFY(h >= 32);
 
-    // Each of the 15 lines puts ink just above its baseline, from the left edge.
-    for (int k = 1; k <= 15; ++k)
+    // Each of the 16 lines puts ink just above its baseline, from the left edge.
+    for (int k = 1; k <= 16; ++k)
         QVERIFY2(darkCount(image, QRect(0, k * h - h / 2, 300, h / 2)) > 50,
                  qPrintable(QString("line %1 missing").arg(k)));
     QVERIFY(darkCount(image, QRect(0, 0, 8, h)) > 0);
@@ -263,13 +263,14 @@ void TestTestPatterns::helpTextTopLeft()
         black = rgb(image, x, h - 10) == 0;
     QVERIFY(black);
     // Nothing below the last line and nothing far right.
-    QCOMPARE(darkCount(image, QRect(0, 16 * h, 1920, 1080 - 16 * h)), 0);
+    QCOMPARE(darkCount(image, QRect(0, 17 * h, 1920, 1080 - 17 * h)), 0);
     QCOMPARE(darkCount(image, QRect(1000, 0, 920, 1080)), 0);
 
-    // The measurement keys come last, in these words: their rows are the
-    // text as it is written, alone at its baseline.
-    const char* const added[] = {"M to toggle measurements", "T to toggle tap targets"};
-    for (int k = 0; k < 2; ++k) {
+    // The measurement and check keys come last, in these words: their rows
+    // are the text as it is written, alone at its baseline.
+    const char* const added[] = {"M to toggle measurements", "T to toggle tap targets",
+                                 "K to run the board check"};
+    for (int k = 0; k < 3; ++k) {
         const int row = 14 + k;
         QImage expected(1920, 1080, QImage::Format_RGB32);
         expected.fill(0xffffff);

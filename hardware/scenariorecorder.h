@@ -34,9 +34,10 @@ public:
     // safe for one scenario line.
     static QString description(const NorvaHardware::DeviceInfo& info);
 
-    // Creates or empties the file and writes the heading; false when it
-    // cannot (error() says why).
-    bool open(const QString& path);
+    // Creates or empties the file and writes the heading, which begins with
+    // what the file holds and who recorded it ("A board check recorded by
+    // visualview"); false when it cannot (error() says why).
+    bool open(const QString& path, const QString& what);
     // A board found by an enumeration, at ms: the host registers for its
     // packets right after.
     void found(double ms, const Board& board);

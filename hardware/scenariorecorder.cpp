@@ -27,7 +27,7 @@ QString ScenarioRecorder::description(const NorvaHardware::DeviceInfo& info)
     return printable(info.description);
 }
 
-bool ScenarioRecorder::open(const QString& path)
+bool ScenarioRecorder::open(const QString& path, const QString& what)
 {
     file.setFileName(path);
     // Unbuffered: each line is one write to the file, at once.
@@ -36,8 +36,8 @@ bool ScenarioRecorder::open(const QString& path)
         failure = file.errorString();
         return false;
     }
-    write(QStringLiteral("# A board events session recorded by boardevents on %1.")
-              .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
+    write(QStringLiteral("# %1 on %2.")
+              .arg(what, QDateTime::currentDateTime().toString(Qt::ISODate)));
     write(QStringLiteral(
         "# Play it back with the simulated board: NORVABOARD_SCENARIO=<this file>."));
     return failure.isEmpty();
