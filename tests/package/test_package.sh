@@ -175,6 +175,17 @@ wait_for 20 ended_by_escape "$demo" "$window" || fail "visualview-demo did not e
 wait "$demo" || fail "visualview-demo exited with status $?"
 echo "visualview-demo: the simulated board's demo drawn, exit status 0"
 
+# The launcher plays the demo only where no boards are named: here none.
+NORVABOARD_DEVICES= visualview-demo >"$work/none.out" 2>&1 &
+none=$!
+pids+=($none)
+window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$none" | head -n1) ||
+    fail "no window of visualview-demo appeared: $(cat "$work/none.out")"
+wait_for 20 ended_by_escape "$none" "$window" || fail "visualview-demo did not end on Escape"
+wait "$none" || fail "visualview-demo exited with status $?"
+! grep -q 'Found device' "$work/none.out" || fail "visualview-demo played its demo with no boards named"
+echo "visualview-demo with no boards named: no demo"
+
 # The plain program runs without a board and says why on standard error.
 visualview >"$work/plain-visualview.out" 2>"$work/plain-visualview.err" &
 plain=$!
