@@ -133,7 +133,7 @@ echo "boardevents finds no driver on its own: $(head -n1 "$work/plain.err")"
 # Fenced blocks marked sh hold them; a second word in the mark says why a
 # command cannot run here (a real board, real devices, Windows), or
 # status=N that it ends with status N. A program that opens a window is
-# ended with Escape once it is there; one that runs until Ctrl+C gets it.
+# ended with Escape once it is there; every other command ends by itself.
 guide_commands() {
     awk '/^```/ {
             if (fenced) { fenced = 0; next }
@@ -218,15 +218,12 @@ while IFS=$'\t' read -r mark command; do
     pid=$!
     pids+=($pid)
     ended_or_shown() { ! kill -0 "$pid" 2>/dev/null || [ -n "$(window_of "$pid")" ]; }
-    poll_seconds=0.2 wait_for 15 ended_or_shown || true
-    if kill -0 "$pid" 2>/dev/null; then
-        window=$(window_of "$pid")
-        if [ -n "$window" ]; then
-            import -window root "$log.png"
-            wait_for 20 ended_by_escape "$pid" "$window" || fail "'$command' did not end on Escape"
-        else
-            kill -INT "$pid"
-        fi
+    poll_seconds=0.2 wait_for 120 ended_or_shown ||
+        fail "'$command' neither ended nor opened a window in 2 minutes: $(cat "$log.err")"
+    window=$(window_of "$pid")
+    if [ -n "$window" ]; then
+        import -window root "$log.png"
+        wait_for 20 ended_by_escape "$pid" "$window" || fail "'$command' did not end on Escape"
     fi
     status=0
     wait "$pid" || status=$?
