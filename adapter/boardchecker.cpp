@@ -123,14 +123,13 @@ void BoardChecker::packet(const QByteArray& bytes, quint32 tag)
     std::lock_guard<std::mutex> lock(mutex);
     if (!check || check->isFinished())
         return;
-    // A millisecond of its own, as the check takes a time for a frame: two
-    // packets that came within one (delivered late, together) would be one
-    // frame, an id in both one held by two contacts.
-    const double ms = now(lastPacketMs + 1);
+    // The capture's own time, to the millisecond: played again, the check
+    // sees what it sees now. Packets that came together keep one time; the
+    // check tells them apart as packets.
+    const double ms = now();
     lastPacketMs = ms;
     recorder->packet(ms, device, bytes);
-    for (const ContactReport& contact : PacketReport::decode(bytes, tag).contacts(ms))
-        check->add(contact);
+    check->add(PacketReport::decode(bytes, tag).contacts(ms));
     followEnd(ms);
 }
 

@@ -191,9 +191,7 @@ int CheckJudge::run(const QString& folder, const QString& jsonPath,
     for (const Packet& packet : capture->packets) {
         for (; skip != saved->skips.end() && *skip <= packet.ms; ++skip)
             check.skip(*skip);
-        for (const ContactReport& contact :
-             PacketReport::decode(packet.bytes, 0).contacts(packet.ms))
-            check.add(contact);
+        check.add(PacketReport::decode(packet.bytes, 0).contacts(packet.ms));
     }
     for (; skip != saved->skips.end(); ++skip)
         check.skip(*skip);

@@ -60,10 +60,12 @@ void SessionCheck::add(double ms, const std::vector<ContactReport>& contacts)
 {
     if (!isRunning())
         return;
-    for (ContactReport contact : contacts) {
-        contact.ms = ms - m_startMs;
-        m_check->add(contact);
-    }
+    // To the millisecond, as the capture's schedule keeps it.
+    const double at = double(qRound64(ms - m_startMs));
+    std::vector<ContactReport> packet = contacts;
+    for (ContactReport& contact : packet)
+        contact.ms = at;
+    m_check->add(packet);
 }
 
 void SessionCheck::advance(double ms)

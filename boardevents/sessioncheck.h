@@ -16,8 +16,9 @@
 // one board present once its size is known, takes the contacts of every
 // packet at the times they came, and says as lines what the tester is to do
 // and what each step found. Its times count from the moment the board was
-// found, where a capture of the session starts its schedule, so that a
-// capture judged again gives the same times.
+// found, where a capture of the session starts its schedule, and are whole
+// milliseconds, as the capture keeps them, so that a capture judged again
+// gives the same figures.
 class SessionCheck
 {
 public:

@@ -129,7 +129,20 @@ void BoardCheck::finish(double ms)
         end(Ended::InputEnded, m_lastMs);
 }
 
+void BoardCheck::add(const std::vector<ContactReport>& packet)
+{
+    ++m_frame;
+    for (const ContactReport& report : packet)
+        take(report);
+}
+
 void BoardCheck::add(const ContactReport& report)
+{
+    ++m_frame;
+    take(report);
+}
+
+void BoardCheck::take(const ContactReport& report)
 {
     advance(report.ms);
     if (m_finished)
@@ -155,7 +168,8 @@ void BoardCheck::comeDown(const ContactReport& report, double ms)
     c.kind = report.kind;
     c.id = report.id;
     c.step = m_step;
-    c.firstMs = c.lastMs = c.lastFrameMs = ms;
+    c.firstMs = c.lastMs = ms;
+    c.lastFrame = m_frame;
     c.reports = 1;
     c.first = c.last = sample(report);
     c.first.ms = c.last.ms = ms;
@@ -197,8 +211,9 @@ void BoardCheck::move(Contact& c, const ContactReport& report, double ms)
 {
     Sample s = sample(report);
     s.ms = ms;
-    const bool sameFrame = c.lastFrameMs == ms;
-    c.lastMs = c.lastFrameMs = ms;
+    const bool sameFrame = c.lastFrame == m_frame;
+    c.lastMs = ms;
+    c.lastFrame = m_frame;
     ++c.reports;
     if (c.step == m_step) {
         Result& result = current();

@@ -229,6 +229,11 @@ public:
     // Begins the first step at time 0.
     BoardCheck(const Board& board, const CheckLimits& limits = {});
 
+    // The reports of one packet, a frame of the board: an id reported twice
+    // in one frame at two places is held by two contacts. Frames are told
+    // apart by the packets, not by their times, which may be the same.
+    void add(const std::vector<ContactReport>& packet);
+    // A report that is a frame of its own.
     void add(const ContactReport& report);
     // Time has come to ms without a report: closes a step whose deadline
     // passed.
@@ -278,7 +283,8 @@ private:
         int step = 0;
         double firstMs = 0;
         double lastMs = 0;
-        double lastFrameMs = -1;
+        // The frame of its last report.
+        std::size_t lastFrame = 0;
         std::size_t reports = 0;
         Sample first;
         Sample last;
@@ -307,6 +313,7 @@ private:
     // Tells the tester what a contact showed, or why it was ignored.
     void note(const std::string& text, double ms);
 
+    void take(const ContactReport& report);
     void comeDown(const ContactReport& report, double ms);
     void move(Contact& contact, const ContactReport& report, double ms);
     void lift(std::size_t index, double ms);
@@ -320,6 +327,8 @@ private:
     int m_step = 0;
     bool m_finished = false;
     double m_lastMs = 0;
+    // Counts the frames added.
+    std::size_t m_frame = 0;
     std::array<Result, Steps> m_results;
     std::vector<Event> m_events;
 

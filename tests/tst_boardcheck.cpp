@@ -202,14 +202,25 @@ private:
         stroke(Kind::Pen, 0, circle(3.2, f.penHz));
     }
 
+    // Each frame one packet, as a board sends it.
     void contacts()
     {
         const int fingers = f.tracked < 0 ? b.touches : f.tracked;
+        const auto at = [&](int id, double x, double y, bool down) {
+            return ContactReport{Kind::Touch,
+                                 id,
+                                 down,
+                                 x * ContactReport::BoardUnits / b.widthMm,
+                                 y * ContactReport::BoardUnits / b.heightMm,
+                                 ms};
+        };
         for (int frame = 0; frame < 20; ++frame, ms += period(Kind::Touch)) {
+            std::vector<ContactReport> packet;
             for (int id = 0; id < fingers; ++id)
-                send(Kind::Touch, id, 100 + 60 * id + frame, 400, true);
+                packet.push_back(at(id, 100 + 60 * id + frame, 400, true));
             if (f.doubledId && frame == 10)
-                send(Kind::Touch, 3, 900, 700, true);
+                packet.push_back(at(3, 900, 700, true));
+            check.add(packet);
         }
         for (int id = 0; id < fingers; ++id)
             send(Kind::Touch, id, 100 + 60 * id, 400, false);

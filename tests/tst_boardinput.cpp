@@ -7,10 +7,14 @@
 #include "eventtranslator.h"
 #include "recording.h"
 #include "recordings.h"
+#include "session.h"
+#include "streamcapture.h"
 #include "systemtouch.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <map>
 
 #include <poll.h>
 
@@ -96,9 +100,12 @@ private slots:
     void slotsStartFromTheDeviceAtOpen();
     void unslottedContactsFollowTheNearest();
     void hoveringAndPalmContactsAreNotTouches();
-    void singleTouchAndDroppedEvents();
+    void droppedEvents_data();
+    void droppedEvents();
     void penHoverButtonsAndEraser();
     void contactsHandedBackToTheDesktop();
+    void liveBacklogIsBounded_data();
+    void liveBacklogIsBounded();
     void watcherSeesNodesComeAndGo();
 };
 
@@ -420,27 +427,86 @@ void TestBoardInput::hoveringAndPalmContactsAreNotTouches()
                contact(300, 0, 2) + hovering + report + contact(400, 0, 0) + hovering + report))));
 }
 
-void TestBoardInput::singleTouchAndDroppedEvents()
+void TestBoardInput::droppedEvents_data()
 {
-    // A single-touch screen: BTN_TOUCH with ABS_X and ABS_Y, no size.
-    const std::string device = "N: One\nI: 0003 0001 0002 0000\n" + keys({InputCode::BtnTouch}) +
-                               "A: 00 100 1100 0 0\nA: 01 0 500 0 0\n";
-    QCOMPARE(read(device).device.touchProtocol(), InputDevice::TouchProtocol::Single);
+    QTest::addColumn<QByteArray>("device");
+    // The events fed, then those of libevdev's replay after lost events and
+    // those that come after it, split by " | "; the touch packets they give.
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<QString>("packets");
     // Down at 600; a frame cut short by SYN_DROPPED changes nothing, and the
     // next frame moves on from the last whole one.
-    const Recording r =
-        read(device +
-             events({"0003 0000 600", "0003 0001 250", "0001 014a 1", "0000 0000 0",
-                     "0003 0000 1100", "0000 0003 0", "0003 0001 0", "0001 014a 0", "0000 0000 0",
-                     "0003 0001 500", "0000 0000 0", "0001 014a 0", "0000 0000 0"}));
-    const Packets packets = translate(r);
-    QCOMPARE(packets.size(), std::size_t(3));
-    const NorvaHardware::TouchContact down = touches(packets[0]).at(0);
-    QVERIFY(down.down && down.x == 16384 && down.y == 16384 && down.size == 0);
-    const NorvaHardware::TouchContact moved = touches(packets[1]).at(0);
-    QVERIFY(moved.down && moved.id == down.id && moved.x == 16384 && moved.y == 32767);
-    const NorvaHardware::TouchContact up = touches(packets[2]).at(0);
-    QVERIFY(!up.down && up.id == down.id);
+    QTest::newRow("single touch")
+        << QByteArray::fromStdString("N: One\nI: 0003 0001 0002 0000\n" +
+                                     keys({InputCode::BtnTouch}) +
+                                     "A: 00 100 1100 0 0\nA: 01 0 500 0 0\n")
+        << "0003 0000 600, 0003 0001 250, 0001 014a 1, 0000 0000 0, 0003 0000 1100, 0000 0003 0, "
+           "0003 0001 0, 0001 014a 0, 0000 0000 0, 0003 0001 500, 0000 0000 0, 0001 014a 0, "
+           "0000 0000 0"
+        << "0 down 16384 16384 / 0 down 16384 32767 / 0 up 16384 32767";
+    // The last whole frame ends on slot 1; the lost frames selected slot 0,
+    // which the frames after them do not say again: their values are left
+    // out until the next ABS_MT_SLOT, in the rest of the cut frame or later.
+    const QString twoFingers = "0003 002f 0, 0003 0039 1, 0003 0035 100, 0000 0000 0, "
+                               "0003 002f 1, 0003 0039 2, 0003 0035 900, 0000 0000 0, "
+                               "0000 0003 0, 0003 0035 910, ";
+    const QString twoDown = "0 down 3277 0 / 0 down 3277 0, 1 down 29490 0 / ";
+    QTest::newRow("slot unknown after the gap")
+        << QByteArray::fromStdString(SlotsDevice)
+        << twoFingers + "0000 0000 0, 0003 0035 120, 0000 0000 0, 0003 002f 1, 0003 0035 920, "
+                        "0000 0000 0"
+        << twoDown + "0 down 3277 0, 1 down 29490 0 / 0 down 3277 0, 1 down 30146 0";
+    QTest::newRow("slot given in the cut frame")
+        << QByteArray::fromStdString(SlotsDevice)
+        << twoFingers + "0003 002f 0, 0000 0000 0, 0003 0035 140, 0000 0000 0"
+        << twoDown + "0 down 4587 0, 1 down 29490 0";
+    // Without slots libevdev's replay holds no contacts, only what changed of
+    // BTN_TOUCH, ABS_X and ABS_Y; BTN_TOUCH 0 lifts them all.
+    QTest::newRow("type A lifted")
+        << QByteArray::fromStdString("N: A\nI: 0003 1b96 0001 0000\n" +
+                                     keys({InputCode::BtnTouch}) +
+                                     "A: 00 0 1000 0 0\nA: 01 0 1000 0 0\n"
+                                     "A: 35 0 1000 0 0\nA: 36 0 1000 0 0\n")
+        << "0003 0035 100, 0003 0036 100, 0000 0002 0, 0003 0035 900, 0003 0036 900, 0000 0002 0, "
+           "0001 014a 1, 0000 0000 0 | 0001 014a 0, 0000 0000 0 | 0003 0035 500, 0003 0036 500, "
+           "0000 0002 0, 0001 014a 1, 0000 0000 0"
+        << "0 down 3277 3277, 1 down 29490 29490 / 0 up 3277 3277, 1 up 29490 29490 / "
+           "2 down 16384 16384";
+}
+
+void TestBoardInput::droppedEvents()
+{
+    QFETCH(QByteArray, device);
+    QFETCH(QString, events);
+    QFETCH(QString, packets);
+    const QStringList parts = events.split(" | ");
+    const auto eventsOf = [&](int part) {
+        return read(device.toStdString() +
+                    ::events(parts.value(part).split(", ", Qt::SkipEmptyParts)))
+            .events;
+    };
+    EventTranslator translator(read(device.toStdString()).device);
+    Packets translated;
+    const auto take = [&](const Packets& frame) {
+        translated.insert(translated.end(), frame.begin(), frame.end());
+    };
+    for (const InputDevice::Event& event : eventsOf(0))
+        take(translator.feed(event));
+    take(translator.resynchronise(eventsOf(1)));
+    for (const InputDevice::Event& event : eventsOf(2))
+        take(translator.feed(event));
+    QStringList described;
+    for (const EventTranslator::Packet& packet : translated) {
+        QStringList contacts;
+        for (const NorvaHardware::TouchContact& c : touches(packet))
+            contacts << QStringLiteral("%1 %2 %3 %4")
+                            .arg(c.id)
+                            .arg(c.down ? "down" : "up")
+                            .arg(c.x)
+                            .arg(c.y);
+        described << contacts.join(", ");
+    }
+    QCOMPARE(described.join(" / "), packets);
 }
 
 void TestBoardInput::penHoverButtonsAndEraser()
@@ -540,6 +606,87 @@ void TestBoardInput::contactsHandedBackToTheDesktop()
     QCOMPARE(events("0846"
                     "810a000b00"),
              QString());
+
+    // Contact i at (100 + i, 200). Beyond the 32 slots: the 33rd contact is
+    // refused at its start and stays so until its lift, even when a slot is
+    // free meanwhile; the next new contact gets that slot.
+    const auto packet = [](const QList<std::pair<int, bool>>& contacts) {
+        QByteArray bytes = QByteArray(1, char(2 + 7 * contacts.size())) + '\x45';
+        for (const auto& [id, down] : contacts)
+            bytes += char(id | (down ? 0x80 : 0)) + QByteArray(1, char(100 + id)) +
+                     QByteArray::fromHex("00c800") + QByteArray(2, 0);
+        return bytes.toHex();
+    };
+    QList<std::pair<int, bool>> full;
+    for (int id = 0; id <= SystemTouch::Slots; ++id)
+        full << std::make_pair(id, true);
+    QCOMPARE(events(packet(full)).count("3 2f"), SystemTouch::Slots);
+    QCOMPARE(events(packet({{0, false}, {32, true}})),
+             QString("3 2f 0, 3 35 100, 3 36 200, 3 39 -1, 3  0 101, 3  1 200, 0  0 0"));
+    QCOMPARE(events(packet({{32, false}})), QString());
+    QCOMPARE(events(packet({{40, true}})),
+             QString("3 2f 0, 3 39 35, 3 35 140, 3 36 200, 3  0 101, 3  1 200, 0  0 0"));
+}
+
+void TestBoardInput::liveBacklogIsBounded_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("ten fingers") << "touch-display-22in-10-fingers.events";
+    QTest::newRow("pen and eraser") << "pen-display-12in-pen-then-eraser.events";
+}
+
+// A host that stalls while a device sends: the board's packets wait within
+// a bound, past which only lifts are kept, of contacts that the host was
+// sent down, so that every one of them ends; the others are counted once it
+// has caught up.
+void TestBoardInput::liveBacklogIsBounded()
+{
+    QFETCH(QString, file);
+    REQUIRE_RECORDINGS();
+    const Recording r = Recording::load(recordingPath(file).toStdString());
+    const std::string node = "/dev/input/event5";
+    Session session;
+    session.plugLive(node, r.device);
+    EventTranslator translator(r.device);
+    std::size_t sent = 0;
+    const StreamCapture errors(std::cerr);
+    const auto send = [&](const Packets& packets) {
+        sent += packets.size();
+        QVERIFY(session.queueLive(node, packets, translator.anythingDown()));
+    };
+    for (const InputDevice::Event& event : r.events)
+        send(translator.feed(event));
+    send(translator.finish());
+    const std::size_t queued = session.injected.size();
+    QVERIFY(queued > LiveBacklog::Capacity && queued < sent);
+
+    // Contacts by packet type and id, as the host sees them: down or not.
+    std::map<int, bool> down;
+    for (std::size_t i = 0; i < queued; ++i) {
+        const EventTranslator::Packet& packet = session.injected[i].second;
+        // A pen's index and tip; each touch or eraser contact's id and down
+        // bit.
+        std::vector<std::pair<int, bool>> contacts;
+        if (packet[1] == 0x21)
+            contacts.emplace_back(packet[2], packet[7] & 1);
+        for (std::size_t at = 2; packet[1] != 0x21 && at < packet.size();
+             at += packet[1] == 0x45 ? 7 : 9)
+            contacts.emplace_back(packet[1] << 8 | (packet[at] & 0x7f), packet[at] & 0x80);
+        for (const auto& [contact, isDown] : contacts) {
+            // Past the bound, a lift of a contact that is down.
+            QVERIFY(i < LiveBacklog::Capacity || (!isDown && down[contact]));
+            down[contact] = isDown;
+        }
+    }
+    for (const auto& [contact, isDown] : down)
+        QVERIFY(!isDown);
+    QCOMPARE(errors.text(), QString());
+    session.injected.clear();
+    QVERIFY(session.queueLive(node, {}, false));
+    QCOMPARE(errors.text(),
+             QStringLiteral("norvaboardex: /dev/input/event5: %1 packets dropped while the host "
+                            "did not keep up\n")
+                 .arg(sent - queued));
 }
 
 void TestBoardInput::watcherSeesNodesComeAndGo()

@@ -54,18 +54,23 @@ std::pair<int32_t, int32_t> SystemTouch::resolutionOf(const InputDevice& device)
             resolution(device.axis(touch ? AbsMtPositionY : AbsY))};
 }
 
-std::vector<InputDevice::Event> SystemTouch::events(const uint8_t* bytes, std::size_t length)
+std::vector<InputDevice::Event> SystemTouch::events(const uint8_t* bytes, std::size_t length,
+                                                    const Wanted& wanted)
 {
     std::vector<InputDevice::Event> events;
     if (!bytes || length < 2)
         return events;
     if (bytes[1] == PenType && length >= PenPacketSize) {
-        contact(events, {PenKeys + (bytes[2] & 0x7F), bool(bytes[2] & DownBit), word(bytes + 3),
-                         word(bytes + 5)});
+        const int pen = bytes[2] & 0x7F;
+        contact(events, {PenKeys + pen, bool(bytes[2] & DownBit), word(bytes + 3), word(bytes + 5)},
+                !wanted || wanted(true, pen));
     } else if (bytes[1] == TouchType) {
-        for (std::size_t at = 2; at + TouchContactSize <= length; at += TouchContactSize)
-            contact(events, {bytes[at] & 0x7F, bool(bytes[at] & DownBit), word(bytes + at + 1),
-                             word(bytes + at + 3)});
+        for (std::size_t at = 2; at + TouchContactSize <= length; at += TouchContactSize) {
+            const int id = bytes[at] & 0x7F;
+            contact(events,
+                    {id, bool(bytes[at] & DownBit), word(bytes + at + 1), word(bytes + at + 3)},
+                    !wanted || wanted(false, id));
+        }
     }
     if (events.empty())
         return events;
@@ -83,19 +88,30 @@ std::vector<InputDevice::Event> SystemTouch::events(const uint8_t* bytes, std::s
     return events;
 }
 
-void SystemTouch::contact(std::vector<InputDevice::Event>& events, const Contact& c)
+void SystemTouch::contact(std::vector<InputDevice::Event>& events, const Contact& c, bool wanted)
 {
     auto found = m_slots.find(c.key);
     if (found == m_slots.end()) {
-        if (!c.down)
+        if (!c.down) {
+            m_refused.erase(c.key);
             return;
+        }
+        if (m_refused.count(c.key))
+            return;
+        if (!wanted) {
+            m_refused.insert(c.key);
+            return;
+        }
         int slot = 0;
         while (slot < Slots && std::any_of(m_slots.begin(), m_slots.end(),
                                            [&](const auto& taken) { return taken.second == slot; }))
             ++slot;
-        // More contacts than slots: the desktop does not get this one.
-        if (slot == Slots)
+        // More contacts than slots: the desktop does not get this one, nor
+        // later the middle of its stroke as a touch of its own.
+        if (slot == Slots) {
+            m_refused.insert(c.key);
             return;
+        }
         found = m_slots.emplace(c.key, slot).first;
         m_order.push_back(c.key);
         events.push_back({0, EvAbs, AbsMtSlot, slot, 0});

@@ -8,25 +8,46 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+namespace {
+
+bool startsWith(const std::string& name, const std::string& prefix)
+{
+    return name.compare(0, prefix.size(), prefix) == 0;
+}
+
+} // namespace
+
 DirectoryWatcher::DirectoryWatcher(const std::string& folder, const std::string& prefix)
     : m_folder(folder), m_prefix(prefix)
 {
     m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    // Permissions change after a node is made, when udev gives it its group.
-    if (m_fd >= 0 &&
-        inotify_add_watch(m_fd, folder.c_str(),
-                          IN_CREATE | IN_ATTRIB | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM) < 0) {
-        close(m_fd);
-        m_fd = -1;
-    }
     if (m_fd < 0)
         m_error = std::strerror(errno);
+    else if (watch(folder, prefix))
+        m_first = m_watches.begin()->first;
 }
 
 DirectoryWatcher::~DirectoryWatcher()
 {
     if (m_fd >= 0)
         close(m_fd);
+}
+
+bool DirectoryWatcher::watch(const std::string& folder, const std::string& prefix)
+{
+    if (m_fd < 0)
+        return false;
+    // Permissions change after a node is made, when udev gives it its group.
+    const int watch = inotify_add_watch(
+        m_fd, folder.c_str(), IN_CREATE | IN_ATTRIB | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM);
+    if (watch < 0) {
+        m_error = std::strerror(errno);
+        return false;
+    }
+    Watch& watched = m_watches[watch];
+    watched.folder = folder;
+    watched.prefixes.push_back(prefix);
+    return true;
 }
 
 std::vector<std::string> DirectoryWatcher::current() const
@@ -37,7 +58,7 @@ std::vector<std::string> DirectoryWatcher::current() const
         return paths;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name.compare(0, m_prefix.size(), m_prefix) == 0)
+        if (startsWith(name, m_prefix))
             paths.push_back(m_folder + "/" + name);
     }
     closedir(dir);
@@ -61,9 +82,21 @@ std::vector<DirectoryWatcher::Change> DirectoryWatcher::changes()
             const std::string name =
                 event.len ? std::string(buffer + at + sizeof event) : std::string();
             at += ssize_t(sizeof event + event.len);
-            if (name.empty() || name.compare(0, m_prefix.size(), m_prefix) != 0)
+            const auto watched = m_watches.find(event.wd);
+            if (watched == m_watches.end())
                 continue;
-            changes.push_back({m_folder + "/" + name, !(event.mask & (IN_DELETE | IN_MOVED_FROM)),
+            // The folder itself went away.
+            if (event.mask & IN_IGNORED) {
+                m_watches.erase(watched);
+                continue;
+            }
+            const std::vector<std::string>& prefixes = watched->second.prefixes;
+            if (name.empty() ||
+                std::none_of(prefixes.begin(), prefixes.end(),
+                             [&](const std::string& prefix) { return startsWith(name, prefix); }))
+                continue;
+            changes.push_back({watched->second.folder + "/" + name,
+                               !(event.mask & (IN_DELETE | IN_MOVED_FROM)),
                                (event.mask & (IN_CREATE | IN_MOVED_TO)) != 0});
         }
     }

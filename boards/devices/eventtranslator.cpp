@@ -79,11 +79,13 @@ int32_t EventTranslator::State::value(uint16_t code) const
     return code < values.size() ? values[code] : 0;
 }
 
-EventTranslator::EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids)
+EventTranslator::EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids,
+                                 int holder)
     : m_protocol(device.touchProtocol()), m_hasPen(device.hasPen()),
-      m_touchX(axisOf(device, AbsMtPositionX)), m_touchY(axisOf(device, AbsMtPositionY)),
-      m_penX(axisOf(device, AbsX)), m_penY(axisOf(device, AbsY)),
-      m_ids(ids ? std::move(ids) : std::make_shared<ContactIds>())
+      m_hasTouchKey(device.has(EvKey, BtnTouch)), m_touchX(axisOf(device, AbsMtPositionX)),
+      m_touchY(axisOf(device, AbsMtPositionY)), m_penX(axisOf(device, AbsX)),
+      m_penY(axisOf(device, AbsY)), m_ids(ids ? std::move(ids) : std::make_shared<ContactIds>()),
+      m_holder(holder)
 {
     if (m_protocol == Protocol::Single) {
         m_touchX = m_penX;
@@ -137,6 +139,8 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
     if (event.type != EvSyn) {
         if (!m_dropping)
             apply(event);
+        else if (m_protocol == Protocol::Slots && event.type == EvAbs && event.code == AbsMtSlot)
+            m_state.slot = event.value;
         return {};
     }
     switch (event.code) {
@@ -149,11 +153,14 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
         return {};
     case SynDropped:
         m_state = m_frame;
+        m_state.slot = -1;
         m_dropping = true;
         return {};
     case SynReport:
         if (m_dropping) {
+            const int slot = m_state.slot;
             m_state = m_frame;
+            m_state.slot = slot;
             m_dropping = false;
             return {};
         }
@@ -166,6 +173,22 @@ std::vector<EventTranslator::Packet> EventTranslator::feed(const InputDevice::Ev
     default:
         return {};
     }
+}
+
+std::vector<EventTranslator::Packet>
+EventTranslator::resynchronise(const std::vector<InputDevice::Event>& events)
+{
+    std::vector<Packet> packets;
+    m_resynchronising = true;
+    for (const InputDevice::Event& event : events) {
+        const std::vector<Packet> frame = feed(event);
+        packets.insert(packets.end(), frame.begin(), frame.end());
+    }
+    m_resynchronising = false;
+    m_state.current = {};
+    m_state.currentHasValues = false;
+    m_frame = m_state;
+    return packets;
 }
 
 void EventTranslator::apply(const InputDevice::Event& event)
@@ -218,8 +241,12 @@ void EventTranslator::setContactValue(Contact& contact, uint16_t code, int32_t v
 std::vector<EventTranslator::Packet> EventTranslator::frame()
 {
     std::vector<Packet> packets;
-    if (m_protocol != Protocol::None)
+    if (m_resynchronising && m_protocol == Protocol::Unslotted) {
+        if (m_hasTouchKey && !m_state.key(BtnTouch))
+            appendTouchPackets(packets, trackContacts({}));
+    } else if (m_protocol != Protocol::None) {
         appendTouchPackets(packets, trackContacts(contactsNow()));
+    }
     penPackets(packets);
     return packets;
 }
@@ -291,8 +318,8 @@ EventTranslator::trackContacts(const std::vector<Contact>& now)
     std::vector<BoardContact> contacts;
     std::vector<Held> held;
     for (std::size_t i = 0; i < now.size(); ++i) {
-        const int id =
-            match[i] >= 0 ? m_held[std::size_t(match[i])].id : m_ids->take(ContactIds::Touch);
+        const int id = match[i] >= 0 ? m_held[std::size_t(match[i])].id
+                                     : m_ids->take(ContactIds::Touch, m_holder);
         if (id < 0)
             continue;
         held.push_back({now[i], id});
@@ -332,7 +359,7 @@ void EventTranslator::penPackets(std::vector<Packet>& packets)
     const uint16_t y = scale(m_state.value(AbsY), m_penY);
     const bool tip = m_state.key(BtnTouch);
     if (pen && m_penId < 0)
-        m_penId = m_ids->take(ContactIds::Pen);
+        m_penId = m_ids->take(ContactIds::Pen, m_holder);
     if (m_penId >= 0) {
         // Out of range, the pen's last record hovers where it was.
         const uint8_t status =
@@ -356,7 +383,7 @@ void EventTranslator::penPackets(std::vector<Packet>& packets)
     }
     const bool erasing = rubber && tip;
     if (erasing && m_eraserId < 0)
-        m_eraserId = m_ids->take(ContactIds::Eraser);
+        m_eraserId = m_ids->take(ContactIds::Eraser, m_holder);
     if (m_eraserId >= 0) {
         if (erasing) {
             m_eraserX = x;
@@ -413,4 +440,17 @@ std::vector<EventTranslator::Packet> EventTranslator::finish()
 bool EventTranslator::anythingDown() const
 {
     return !m_held.empty() || m_penTip || m_eraserId >= 0;
+}
+
+bool EventTranslator::idle() const
+{
+    // BTN_TOOL_PEN to BTN_TOOL_QUADTAP: the tools in range, the fingers that
+    // touchpads and older touchscreens count, the tip and the pen's buttons.
+    for (uint16_t key = BtnToolPen; key <= BtnToolQuadtap; ++key) {
+        if (m_frame.key(key))
+            return false;
+    }
+    return m_held.empty() &&
+           std::none_of(m_frame.slotContacts.begin(), m_frame.slotContacts.end(),
+                        [](const Contact& contact) { return contact.trackingId >= 0; });
 }

@@ -25,19 +25,33 @@ public:
     static constexpr double EraserMillimetres = 10.0;
 
     // ids: shared with the translators of other devices whose contacts
-    // reach the same host; by default the translator's own.
-    explicit EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids = {});
+    // reach the same host, by default the translator's own; the ids taken
+    // say holder as theirs.
+    explicit EventTranslator(const InputDevice& device, std::shared_ptr<ContactIds> ids = {},
+                             int holder = 0);
     ~EventTranslator();
     EventTranslator(const EventTranslator&) = delete;
     EventTranslator& operator=(const EventTranslator&) = delete;
 
     // Takes one event; the SYN_REPORT that ends a frame gives the frame's
     // packets. After a SYN_DROPPED the events up to the next SYN_REPORT are
-    // dropped, and the state is that of the last whole frame.
+    // dropped, and the state is that of the last whole frame, but for the
+    // slot being reported: the lost frames may have selected another, which
+    // later frames do not say again, so it is unknown until the next
+    // ABS_MT_SLOT, and the values of contacts before it are left out.
     std::vector<Packet> feed(const InputDevice::Event& event);
+    // After the device lost events, the events that bring the state up to
+    // date instead (libevdev's after a SYN_DROPPED: frames of what changed,
+    // none when nothing did). Without slots they hold no contacts: BTN_TOUCH
+    // 0 lifts every one, else they stay as they were until the next frame,
+    // which reports them all.
+    std::vector<Packet> resynchronise(const std::vector<InputDevice::Event>& events);
     // Lifts every contact still down and takes the pen out of range.
     std::vector<Packet> finish();
     bool anythingDown() const;
+    // Whether the device reported nothing on or above it at the end of the
+    // last frame: no contact in a slot, no tool in range, no BTN_TOUCH.
+    bool idle() const;
 
 private:
     struct Contact
@@ -106,6 +120,7 @@ private:
 
     InputDevice::TouchProtocol m_protocol;
     bool m_hasPen = false;
+    bool m_hasTouchKey = false;
     // ABS_MT_TOUCH_MAJOR, or ABS_MT_WIDTH_MAJOR where the device has only that.
     uint16_t m_majorCode = 0;
     InputDevice::Axis m_touchX, m_touchY, m_penX, m_penY;
@@ -117,9 +132,11 @@ private:
     State m_state;
     State m_frame;
     bool m_dropping = false;
+    bool m_resynchronising = false;
 
     std::vector<Held> m_held;
     std::shared_ptr<ContactIds> m_ids;
+    int m_holder = 0;
     // Where the pen and the eraser end were last, and what they did; their
     // ids while in range or down, else -1.
     int m_penId = -1;

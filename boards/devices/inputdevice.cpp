@@ -63,6 +63,12 @@ bool InputDevice::hasPen() const
     return tool && axis(AbsX) && axis(AbsY);
 }
 
+bool InputDevice::isOnScreen() const
+{
+    return isDirect() || (properties.empty() && !hasPen() &&
+                          touchProtocol() != TouchProtocol::None && !has(EvKey, BtnToolFinger));
+}
+
 int InputDevice::slotCount() const
 {
     const Axis* slot = axis(AbsMtSlot);

@@ -24,9 +24,11 @@ constexpr uint16_t BtnToolRubber = 0x141;
 constexpr uint16_t BtnToolBrush = 0x142;
 constexpr uint16_t BtnToolPencil = 0x143;
 constexpr uint16_t BtnToolAirbrush = 0x144;
+constexpr uint16_t BtnToolFinger = 0x145;
 constexpr uint16_t BtnTouch = 0x14a;
 constexpr uint16_t BtnStylus = 0x14b;
 constexpr uint16_t BtnStylus2 = 0x14c;
+constexpr uint16_t BtnToolQuadtap = 0x14f;
 constexpr uint16_t KeyMax = 0x2ff;
 
 constexpr uint16_t AbsX = 0x00;
@@ -118,6 +120,10 @@ public:
     // A pen or an eraser end with a position.
     bool hasPen() const;
     bool isDirect() const { return properties.count(InputCode::InputPropDirect) != 0; }
+    // On a screen, as far as the device says: direct, or a touch device
+    // with no properties at all that is not a touchpad (no BTN_TOOL_FINGER),
+    // as older touchscreens are; a pen only where it is direct.
+    bool isOnScreen() const;
     // Touch or pen input: something a board can be made of.
     bool isBoard() const { return touchProtocol() != TouchProtocol::None || hasPen(); }
     // 0 without slots.

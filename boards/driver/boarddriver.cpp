@@ -83,7 +83,7 @@ void BoardDriver::detach()
     // to the session until then.
     std::shared_ptr<Session> session;
 #ifdef NORVABOARD_LIVE_DEVICES
-    std::shared_ptr<LiveDevices> live;
+    std::unique_ptr<LiveDevices> live;
 #endif
     {
         Lock lock(m_mutex);
@@ -98,8 +98,12 @@ void BoardDriver::detach()
         const auto idle = [](const Invocation& invocation) {
             return !invocation.active || invocation.thread == std::this_thread::get_id();
         };
-        m_changed.wait(lock,
-                       [&] { return idle(session->packetInFlight) && idle(session->pnpInFlight); });
+        // A call handing contacts back may still be writing to the live
+        // devices' touchscreen: they are closed once it is done.
+        m_changed.wait(lock, [&] {
+            return idle(session->packetInFlight) && idle(session->pnpInFlight) &&
+                   session->handingBack == 0;
+        });
         threads.push_back(std::move(session->player));
         threads.push_back(std::move(session->notifier));
         threads.push_back(std::move(session->checker));
@@ -108,7 +112,8 @@ void BoardDriver::detach()
 #endif
     }
 #ifdef NORVABOARD_LIVE_DEVICES
-    // Its thread may wait for the lock to hand over a packet.
+    // Its thread may wait for the lock to hand over a packet. Closed before
+    // this returns, so that the next attach can grab the devices again.
     live.reset();
 #endif
     for (std::thread& thread : threads) {
@@ -230,14 +235,22 @@ bool BoardDriver::inject(int32_t device, const uint8_t* bytes, int32_t length)
 void BoardDriver::sendToSystem(const uint8_t* bytes, int32_t length)
 {
 #ifdef NORVABOARD_LIVE_DEVICES
-    std::shared_ptr<LiveDevices> live;
+    if (!bytes || length <= 0)
+        return;
+    std::shared_ptr<Session> session;
+    LiveDevices* live = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_session)
-            live = m_session->live;
+        if (!m_session || !m_session->live)
+            return;
+        session = m_session;
+        live = session->live.get();
+        ++session->handingBack;
     }
-    if (live && bytes && length > 0)
-        live->sendToSystem(bytes, std::size_t(length));
+    live->sendToSystem(bytes, std::size_t(length));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --session->handingBack;
+    m_changed.notify_all();
 #else
     (void)bytes;
     (void)length;
@@ -365,6 +378,8 @@ void BoardDriver::startLiveDevices(const std::shared_ptr<Session>& session)
                    std::none_of(session->injected.begin(), session->injected.end(),
                                 [&](const auto& packet) { return packet.first == device; });
         });
+        if (!session->stopping)
+            session->reportDropped(*board, 0);
         board->livePath.clear();
         if (session->setPlugged(*board, false))
             m_changed.notify_all();
@@ -373,19 +388,11 @@ void BoardDriver::startLiveDevices(const std::shared_ptr<Session>& session)
                                 const std::vector<EventTranslator::Packet>& packets, bool down) {
         const std::shared_ptr<Session> session = weak.lock();
         std::lock_guard<std::mutex> lock(m_mutex);
-        Board* board = session ? session->liveBoard(path) : nullptr;
-        if (!board || session->stopping)
-            return;
-        if (down)
-            board->contactsDown.insert(Board::RecordedKey);
-        else
-            board->contactsDown.erase(Board::RecordedKey);
-        for (const EventTranslator::Packet& packet : packets)
-            session->injected.emplace_back(board->declared.device(), packet);
-        m_changed.notify_all();
+        if (session && session->queueLive(path, packets, down))
+            m_changed.notify_all();
     };
     session->live =
-        std::make_shared<LiveDevices>(devices, !grab || std::string(grab) != "0", std::move(sink));
+        std::make_unique<LiveDevices>(devices, !grab || std::string(grab) != "0", std::move(sink));
     for (const auto& [path, device] : session->live->boards())
         session->plugLive(path, device);
     session->live->start();

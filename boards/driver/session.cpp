@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -250,6 +251,33 @@ Session::Board& Session::plugLive(const std::string& path, const InputDevice& de
     board->declared.description = device.boardDescription();
     board->plugged = true;
     return *board;
+}
+
+bool Session::queueLive(const std::string& path, const std::vector<LiveBacklog::Packet>& packets,
+                        bool down)
+{
+    Board* board = liveBoard(path);
+    if (!board || stopping)
+        return false;
+    if (down)
+        board->contactsDown.insert(Board::RecordedKey);
+    else
+        board->contactsDown.erase(Board::RecordedKey);
+    const int32_t device = board->declared.device();
+    const auto waiting =
+        std::size_t(std::count_if(injected.begin(), injected.end(),
+                                  [&](const auto& packet) { return packet.first == device; }));
+    reportDropped(*board, waiting);
+    for (LiveBacklog::Packet& packet : board->backlog.admit(packets, waiting))
+        injected.emplace_back(device, std::move(packet));
+    return true;
+}
+
+void Session::reportDropped(Board& board, std::size_t waiting)
+{
+    if (const std::size_t dropped = board.backlog.caughtUp(waiting))
+        print("norvaboardex: " + board.livePath + ": " + std::to_string(dropped) +
+              " packets dropped while the host did not keep up");
 }
 #endif
 

@@ -5,6 +5,7 @@
 #include "scenarioreader.h"
 
 #ifdef NORVABOARD_LIVE_DEVICES
+#include "livebacklog.h"
 #include "livedevices.h"
 #endif
 
@@ -70,6 +71,9 @@ struct Session
         std::string livePath;
         std::string liveIdentity;
         std::string livePhys;
+#ifdef NORVABOARD_LIVE_DEVICES
+        LiveBacklog backlog;
+#endif
         // When the first of the packet callbacks now registered came.
         Clock::time_point registered;
     };
@@ -117,6 +121,9 @@ struct Session
     int32_t nextChannel = 1;
     Invocation packetInFlight;
     Invocation pnpInFlight;
+    // Calls handing contacts back to the desktop through the live devices,
+    // which the detach waits for before it closes them.
+    int handingBack = 0;
     // Where the player's schedule stands: a wait ends its time after the
     // previous one was due to end, however long sending took in between;
     // waiting for a callback goes on from when the callback came, waiting
@@ -127,7 +134,7 @@ struct Session
     std::thread notifier;
     std::thread checker;
 #ifdef NORVABOARD_LIVE_DEVICES
-    std::shared_ptr<LiveDevices> live;
+    std::unique_ptr<LiveDevices> live;
     // Real devices' boards are numbered from here, apart from the
     // scenario's 1 to 999.
     int nextLiveNumber = 1000;
@@ -155,6 +162,13 @@ struct Session
     Board* liveBoard(const std::string& path);
     // The board the device was, or a new one; plugged.
     Board& plugLive(const std::string& path, const InputDevice& device);
+    // Queues what a frame of the device at the node gives for the host,
+    // within its board's backlog; false when it is no board now.
+    bool queueLive(const std::string& path, const std::vector<LiveBacklog::Packet>& packets,
+                   bool down);
+    // Says how many packets of a live board were dropped, once the host has
+    // caught up with it.
+    void reportDropped(Board& board, std::size_t waiting);
 #endif
 
     // One write a line, so that lines of the player and the checker stay

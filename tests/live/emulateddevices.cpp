@@ -4,15 +4,49 @@
 #include "emulateddevices.h"
 
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 
+#include <cerrno>
 #include <cstdio>
+#include <mutex>
+
+#include <linux/input.h>
 
 namespace {
 
 QString sysfsPath(int number)
 {
     return QStringLiteral("/sys/devices/virtual/input/input%1").arg(number);
+}
+
+// The grabs asked of each emulated device, by node, and those held by
+// another program. umockdev answers on a thread of its own.
+struct Grabs
+{
+    int asked = 0;
+    bool elsewhere = false;
+};
+std::mutex grabMutex;
+QMap<QString, Grabs> grabs;
+
+gboolean answerGrab(UMockdevIoctlClient* client, gpointer)
+{
+    if (umockdev_ioctl_client_get_request(client) != EVIOCGRAB)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(grabMutex);
+    Grabs& device = grabs[QString::fromUtf8(umockdev_ioctl_client_get_devnode(client))];
+    ++device.asked;
+    umockdev_ioctl_client_complete(client, device.elsewhere ? -1 : 0, device.elsewhere ? EBUSY : 0);
+    return TRUE;
+}
+
+// Every reader that opens an emulated node is a client of umockdev's.
+gboolean clientConnected(GSignalInvocationHint*, guint, const GValue* values, gpointer)
+{
+    g_signal_connect(g_value_get_object(&values[1]), "handle-ioctl", G_CALLBACK(answerGrab),
+                     nullptr);
+    return TRUE;
 }
 
 // Takes a GError's message and frees it.
@@ -25,7 +59,18 @@ QString take(GError* error)
 
 } // namespace
 
-EmulatedDevices::EmulatedDevices() : m_testbed(umockdev_testbed_new()) {}
+EmulatedDevices::EmulatedDevices() : m_testbed(umockdev_testbed_new())
+{
+    static const gulong hook = [] {
+        const GType type = umockdev_ioctl_base_get_type();
+        g_type_class_ref(type);
+        return g_signal_add_emission_hook(g_signal_lookup("client-connected", type), 0,
+                                          clientConnected, nullptr, nullptr);
+    }();
+    Q_UNUSED(hook);
+    std::lock_guard<std::mutex> lock(grabMutex);
+    grabs.clear();
+}
 
 EmulatedDevices::~EmulatedDevices()
 {
@@ -75,6 +120,20 @@ QString EmulatedDevices::play(int number)
     return {};
 }
 
+QString EmulatedDevices::sendScript(int number, const QByteArray& script)
+{
+    const QString path = m_files.filePath(QStringLiteral("event%1.script").arg(number));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
+        return file.errorString();
+    file.close();
+    GError* error = nullptr;
+    if (!umockdev_testbed_load_script(m_testbed, node(number).toUtf8().constData(),
+                                      QFile::encodeName(path).constData(), &error))
+        return take(error);
+    return {};
+}
+
 void EmulatedDevices::remove(int number)
 {
     const QByteArray path = sysfsPath(number).toUtf8();
@@ -103,4 +162,16 @@ QString EmulatedDevices::root() const
     const QString path = QString::fromUtf8(root);
     g_free(root);
     return path;
+}
+
+void EmulatedDevices::holdElsewhere(int number)
+{
+    std::lock_guard<std::mutex> lock(grabMutex);
+    grabs[node(number)].elsewhere = true;
+}
+
+int EmulatedDevices::grabsAsked(int number)
+{
+    std::lock_guard<std::mutex> lock(grabMutex);
+    return grabs.value(node(number)).asked;
 }

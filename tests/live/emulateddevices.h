@@ -16,7 +16,7 @@ typedef struct _UMockdevTestbed UMockdevTestbed;
 // terminal that holds 4 kB for a reader that is not there or held back (and
 // then cuts an event in two, which a real device never does): a test plays
 // them once the library has opened the device, and no faster than it keeps
-// up with.
+// up with. umockdev keeps no grabs: they are answered here, and counted.
 class EmulatedDevices
 {
 public:
@@ -35,6 +35,10 @@ public:
     QString add(const QString& recording, int number, const QStringList& options = {});
     // Starts sending its events. Empty when they play, else why not.
     QString play(int number);
+    // Plays a script of umockdev's to its reader ("r <ms> <bytes>" lines:
+    // bytes that are no whole events make a read error), once a node.
+    // Empty when it plays, else why not.
+    QString sendScript(int number, const QByteArray& script);
     // Unplugs it.
     void remove(int number);
     // Unplugs it and plugs it in again as /dev/input/event<to>, a node that
@@ -42,6 +46,13 @@ public:
     bool move(int from, int to);
     // The root of the emulated /sys and /dev.
     QString root() const;
+
+    // The grabs (EVIOCGRAB) asked of a device so far, in the whole process;
+    // a device held elsewhere refuses them with EBUSY, as when another
+    // program has grabbed it.
+    static void holdElsewhere(int number);
+    static int grabsAsked(int number);
+
     UMockdevTestbed* testbed() const { return m_testbed; }
 
 private:

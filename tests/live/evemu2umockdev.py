@@ -18,10 +18,10 @@ import sys
 EV_SYN, EV_KEY, EV_REL, EV_ABS, EV_MSC, EV_SW = 0x00, 0x01, 0x02, 0x03, 0x04, 0x05
 EV_LED, EV_SND, EV_REP, EV_FF = 0x11, 0x12, 0x14, 0x15
 SYN_REPORT, SYN_DROPPED = 0, 3
-BTN_TOOL_PEN, BTN_TOOL_AIRBRUSH, BTN_TOUCH = 0x140, 0x144, 0x14A
+BTN_TOOL_PEN, BTN_TOOL_AIRBRUSH, BTN_TOOL_FINGER, BTN_TOUCH = 0x140, 0x144, 0x145, 0x14A
 ABS_X, ABS_Y, ABS_MT_SLOT = 0x00, 0x01, 0x2F
 ABS_MT_POSITION_X, ABS_MT_POSITION_Y, ABS_MT_TRACKING_ID = 0x35, 0x36, 0x39
-INPUT_PROP_DIRECT = 0x01
+INPUT_PROP_POINTER, INPUT_PROP_DIRECT = 0x00, 0x01
 
 # The highest code of each event type, as the kernel (6.1) numbers them.
 TYPE_MAX = {EV_SYN: 0x1F, EV_KEY: 0x2FF, EV_REL: 0x0F, EV_ABS: 0x3F, EV_MSC: 0x07,
@@ -266,13 +266,17 @@ def main():
     parser.add_argument("--name", help="the device's name instead of the recorded one")
     parser.add_argument("--phys", default="", help="the device's physical path")
     parser.add_argument("--uniq", default="", help="the device's unique identifier")
-    parser.add_argument("--indirect", action="store_true",
-                        help="not a screen: leave INPUT_PROP_DIRECT out (a touchpad or tablet)")
+    parser.add_argument("--touchpad", action="store_true",
+                        help="a touchpad, not a screen: INPUT_PROP_POINTER and BTN_TOOL_FINGER"
+                             " instead of INPUT_PROP_DIRECT")
     parser.add_argument("--drop", type=float, nargs=2, metavar=("AT", "LENGTH"),
                         help="lose the frames of LENGTH seconds from AT seconds (recorded time)"
                              " and send SYN_DROPPED instead, with the state after them")
     parser.add_argument("--gap", type=float, default=1.0,
                         help="seconds of quiet after a SYN_DROPPED (played time)")
+    parser.add_argument("--resting", type=float, metavar="AT",
+                        help="open the device with what is down AT seconds into the recording"
+                             " (its slots and keys), and play from there")
     parser.add_argument("--until", type=float,
                         help="leave out the frames after this many seconds (recorded time), so"
                              " that what is down then stays down")
@@ -289,24 +293,40 @@ def main():
                  "or tablet")
     if args.name is not None:
         device.name = args.name
-    if args.indirect:
+    if args.touchpad:
         device.props.discard(INPUT_PROP_DIRECT)
-    direct = INPUT_PROP_DIRECT in device.props
+        device.props.add(INPUT_PROP_POINTER)
+        device.codes.setdefault(EV_KEY, set()).add(BTN_TOOL_FINGER)
+    # As udev tells them: a touch device with no properties that counts no
+    # fingers is an older touchscreen.
+    screen = INPUT_PROP_DIRECT in device.props or (
+        not device.props and not device.has(EV_KEY, BTN_TOOL_FINGER))
 
     node = f"/dev/input/event{args.node}"
     state = State(device)
-    answers = open_answers(device, state, args.phys, args.uniq)
-    lines = []
     start = device.events[0][0] if device.events else 0
     speed = args.speed if args.speed > 0 else 1.0
+    # Played times: from the first event played, divided by the speed.
+    shift = 0
+    if args.resting is not None:
+        at = start + int(args.resting * 1e6)
+        first = 0
+        for i, (time, type_, code, value) in enumerate(device.events):
+            if time >= at and (i == 0 or device.events[i - 1][1:3] == (EV_SYN, SYN_REPORT)):
+                break
+            state.apply(type_, code, value)
+            first = i + 1
+        device.events = device.events[first:]
+        if device.events:
+            shift = -int((device.events[0][0] - start) / speed)
+    answers = open_answers(device, state, args.phys, args.uniq)
+    lines = []
     drop_from = drop_to = None
     if args.drop:
         drop_from = start + int(args.drop[0] * 1e6)
         drop_to = drop_from + int(args.drop[1] * 1e6)
-    # Played times: from the first event, divided by the speed.
-    shift = 0
     dropping = dropped = in_frame = False
-    previous = start
+    previous = device.events[0][0] if device.events else start
     for time, type_, code, value in device.events:
         if not in_frame:
             pause = (time - previous) / speed
@@ -332,7 +352,7 @@ def main():
 
     minor = EVENT_MINOR_BASE + args.node
     kind = "ID_INPUT_TABLET" if device.is_pen() else (
-        "ID_INPUT_TOUCHSCREEN" if direct else "ID_INPUT_TOUCHPAD")
+        "ID_INPUT_TOUCHSCREEN" if screen else "ID_INPUT_TOUCHPAD")
     parent = f"/devices/virtual/input/input{args.node}"
     with open(args.prefix + ".umockdev", "w") as out:
         out.write(f"P: {parent}/event{args.node}\nN: input/event{args.node}\n"
