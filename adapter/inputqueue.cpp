@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QThread>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -72,13 +73,15 @@ InputQueue::InputQueue(NorvaHardware* hardware, QObject* parent) : QObject(paren
     connect(
         hardware, &NorvaHardware::penEvent, this,
         [this](const NorvaHardware::PenEvent& ev) { receive(ev, 1); }, Qt::DirectConnection);
+    // A packet without contacts counts as one report: a board sending
+    // nothing else would otherwise fill the queue without bound.
     connect(
         hardware, &NorvaHardware::touchEvent, this,
-        [this](const NorvaHardware::TouchEvent& ev) { receive(ev, ev.size()); },
+        [this](const NorvaHardware::TouchEvent& ev) { receive(ev, std::max(1, int(ev.size()))); },
         Qt::DirectConnection);
     connect(
         hardware, &NorvaHardware::eraseEvent, this,
-        [this](const NorvaHardware::EraseEvent& ev) { receive(ev, ev.size()); },
+        [this](const NorvaHardware::EraseEvent& ev) { receive(ev, std::max(1, int(ev.size()))); },
         Qt::DirectConnection);
 }
 

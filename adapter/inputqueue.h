@@ -81,8 +81,8 @@ private:
     struct Waiting
     {
         Input input;
-        // Contact reports of a packet; 0 for anything else, which is never
-        // dropped.
+        // Contact reports of a packet, at least 1; 0 for anything else,
+        // which is never dropped.
         int reports;
         std::chrono::steady_clock::time_point since;
     };

@@ -54,12 +54,22 @@ wait_for() {
     done
 }
 
-# Starts the screen (Xvfb picks a free display itself and reports it) and the
-# window manager, and exports DISPLAY.
+# Starts the screen (Xvfb picks a free display itself and reports it, or
+# takes display number $XSESSION_DISPLAY where several people share the
+# machine and each keeps to numbers of their own) and the window manager,
+# and exports DISPLAY.
 start_screen() {
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    pids+=($!)
-    wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+    if [ -n "${XSESSION_DISPLAY:-}" ]; then
+        Xvfb ":$XSESSION_DISPLAY" -screen 0 1920x1080x24 -nolisten tcp 2>"$work/xvfb.log" &
+        pids+=($!)
+        wait_for 10 test -S "/tmp/.X11-unix/X$XSESSION_DISPLAY" ||
+            fail "Xvfb did not start on :$XSESSION_DISPLAY: $(cat "$work/xvfb.log")"
+        echo "$XSESSION_DISPLAY" >"$work/display"
+    else
+        Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+        pids+=($!)
+        wait_for 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+    fi
     export DISPLAY=":$(head -n1 "$work/display")"
     openbox >"$work/openbox.log" 2>&1 &
     pids+=($!)

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <malloc.h>
 #include <map>
 #include <memory>
@@ -292,6 +293,8 @@ void TestLoad::floodWithPlugAndPlay()
     auto* queue = dialog->findChild<InputQueue*>();
     QVERIFY(view && adapter && hardware && queue);
     QVERIFY(view->showInfoTags);
+    // Every stroke kept, so that each lift can be counted.
+    view->setSegmentBudget(std::numeric_limits<std::size_t>::max());
 
     driverSide = std::make_unique<DriverSide>(hardware);
     // Every call into the driver takes the lock that its thread takes before

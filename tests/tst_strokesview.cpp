@@ -18,7 +18,35 @@ const QRgb Red = qRgb(255, 0, 0);
 const QRgb Green = qRgb(0, 255, 0);
 const QRgb White = qRgb(255, 255, 255);
 
+// A contact moving in a straight line in 24 reports, then lifting unless it
+// stays down; pens have ids below 0, erasers from 512.
+struct Line
+{
+    int id;
+    QPointF from;
+    QPointF to;
+    double radius;
+    bool lift = true;
+};
+using Lines = std::vector<Line>;
+
+void draw(StrokesView& view, const Line& line)
+{
+    for (int i = 0; i <= (line.lift ? 25 : 24); ++i) {
+        const Quorvel::Controls r = contactRecord(
+            line.id, line.from + (line.to - line.from) * std::min(i, 24) / 24, i < 25, line.radius);
+        if (line.id < 0)
+            view.in_pen_event(r);
+        else if (line.id < Quorvel::EraseIdBase)
+            view.in_touch_event({r});
+        else
+            view.in_erase_event({r});
+    }
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Lines)
 
 class TestStrokesView : public QObject
 {
@@ -34,6 +62,8 @@ private slots:
     void restingContactPaintsOnce();
     void touchDownAndLiftAtOnePointIsOneDot();
     void strokesSurviveResizes();
+    void flatteningKeepsTheScreen_data();
+    void flatteningKeepsTheScreen();
     void clearStrokesEmptiesTheImage();
     void markersOnlyWhileDown();
     void showInfoTagsAppliesAtTouchDown();
@@ -250,6 +280,57 @@ void TestStrokesView::strokesSurviveResizes()
     QCOMPARE(view->strokesImage, grown);
 }
 
+void TestStrokesView::flatteningKeepsTheScreen_data()
+{
+    QTest::addColumn<Lines>("lines");
+    QTest::addColumn<int>("budget");
+    const Lines drawn{{-1, {20, 20}, {380, 280}, 0},
+                      {-2, {20, 280}, {380, 20}, 2.5},
+                      {257, {20, 150}, {380, 160}, 6.3},
+                      {258, {190, 10}, {210, 290}, 12}};
+    const Lines erased{{-1, {20, 100}, {380, 110}, 0},
+                       {512, {100, 20}, {300, 280}, 8},
+                       {257, {50, 280}, {350, 20}, 5},
+                       {513, {300, 20}, {100, 280}, 10}};
+    for (int budget : {0, 9}) {
+        QTest::addRow("pens and touches, budget %d", budget) << drawn << budget;
+        QTest::addRow("erasers crossing flattened strokes, budget %d", budget) << erased << budget;
+    }
+}
+
+void TestStrokesView::flatteningKeepsTheScreen()
+{
+    QFETCH(Lines, lines);
+    QFETCH(int, budget);
+    // The same records to a view that keeps every segment and to one that
+    // flattens all but a few.
+    StrokesView flattened;
+    flattened.resize(view->size());
+    flattened.show();
+    flattened.setSegmentBudget(std::size_t(budget));
+    // Touch 260 stays down: its earlier part goes into the layer.
+    lines.push_back({260, {355, 40}, {355, 100}, 7, false});
+    for (const Line& line : lines) {
+        draw(*view, line);
+        draw(flattened, line);
+    }
+    // Only a stroke still down keeps its newest segment beyond the budget.
+    QVERIFY(flattened.keptSegments() <= std::size_t(budget) + 1);
+    QVERIFY(view->keptSegments() > 4 * flattened.keptSegments());
+
+    // Painted again from scratch as the view grows.
+    const QSize grown = view->strokesImage->size() + QSize(50, 30);
+    view->resize(grown);
+    flattened.resize(grown);
+    QCOMPARE(*flattened.strokesImage, *view->strokesImage);
+    QCOMPARE(flattened.strokesImage->pixel(355, 60), Green);
+
+    // Backspace empties the layer as well.
+    view->clearStrokes();
+    flattened.clearStrokes();
+    QCOMPARE(*flattened.strokesImage, *view->strokesImage);
+}
+
 void TestStrokesView::clearStrokesEmptiesTheImage()
 {
     view->in_pen_event(contactRecord(-1, {50, 50}));
@@ -408,6 +489,7 @@ void TestStrokesView::nativeTouchDraws()
     QCOMPARE(view->items[0]->metaObject()->className(), "Touch");
     QTest::touchEvent(view, device).release(3, QPoint(250, 250), view);
     QVERIFY(view->items.empty());
+    QVERIFY(view->contactStrokes.empty());
     // The smoothed point trails the finger by 3 pixels.
     QCOMPARE(stroke(150, 250), Green);
     QCOMPARE(int(view->finishedStrokes.size()), 1);

@@ -3,9 +3,10 @@
 #include "boardpackets.h"
 #include "decimaltext.h"
 #include "itemview.h"
+#include "overlaypainting.h"
 #include "strokesview.h"
+#include "textbox.h"
 
-#include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -16,9 +17,6 @@
 namespace {
 
 constexpr int Margin = 24;
-constexpr int Padding = 14;
-constexpr int ColumnGap = 24;
-constexpr int LineGap = 4;
 // The box of the steps keeps its width, so that it does not shift as its
 // texts change.
 constexpr int StepsBoxWidth = 960;
@@ -73,18 +71,6 @@ QString millimetres(double value)
     return QString::fromStdString(decimalText(value));
 }
 
-// Reads on every background, black, white, a stroke of its own colour or
-// the colour field: the colour inside a white rim inside a black one.
-void outlined(QPainter& painter, const QColor& colour, const std::function<void()>& draw)
-{
-    painter.setBrush(Qt::NoBrush);
-    for (const auto& [rim, width] :
-         {std::pair<QColor, int>(Qt::black, 7), {Qt::white, 5}, {colour, 3}}) {
-        painter.setPen(QPen(rim, width, Qt::SolidLine, Qt::RoundCap));
-        draw();
-    }
-}
-
 // Whether a drawn line passes through the rectangle.
 bool crosses(const QLineF& line, const QRectF& rect)
 {
@@ -100,11 +86,6 @@ bool crosses(const QLineF& line, const QRectF& rect)
 }
 
 } // namespace
-
-bool CheckOverlay::Line::operator==(const Line& other) const
-{
-    return cells == other.cells && colour == other.colour && style == other.style;
-}
 
 bool CheckOverlay::Mark::operator==(const Mark& other) const
 {
@@ -257,9 +238,10 @@ CheckOverlay::Shapes CheckOverlay::shapesNow() const
         reportShapes(s);
         break;
     }
-    const int widest = (boxWidth > 0 ? boxWidth : s.size.width() - 2 * Margin) - 2 * Padding;
-    s.lines = wrapped(s.lines, widest);
-    QSize size = boxSize(s.lines);
+    const int widest =
+        (boxWidth > 0 ? boxWidth : s.size.width() - 2 * Margin) - 2 * TextBox::Padding;
+    s.lines = TextBox::wrapped(s.lines, widest);
+    QSize size = TextBox::size(s.lines);
     if (boxWidth > 0)
         size.setWidth(boxWidth);
     size.setWidth(std::min(size.width(), s.size.width() - 2 * Margin));
@@ -360,77 +342,6 @@ void CheckOverlay::reportShapes(Shapes& s) const
     s.lines.push_back({{QStringLiteral("K closes the report.")}, OtherColour, Style::Small});
 }
 
-QFont CheckOverlay::fontOf(Style style)
-{
-    QFont font;
-    font.setPixelSize(style == Style::Title ? 28 : style == Style::Plain ? 20 : 16);
-    font.setBold(style == Style::Title);
-    return font;
-}
-
-std::vector<CheckOverlay::Line> CheckOverlay::wrapped(const std::vector<Line>& lines, int widest)
-{
-    std::vector<Line> out;
-    for (const Line& line : lines) {
-        const QFontMetrics metrics(fontOf(line.style));
-        if (!line.cells[1].isEmpty() || metrics.horizontalAdvance(line.cells[0]) <= widest) {
-            out.push_back(line);
-            continue;
-        }
-        Line part = line;
-        part.cells[0].clear();
-        for (const QString& word : line.cells[0].split(' ')) {
-            const QString longer = part.cells[0].isEmpty() ? word : part.cells[0] + ' ' + word;
-            if (!part.cells[0].isEmpty() && metrics.horizontalAdvance(longer) > widest) {
-                out.push_back(part);
-                part.cells[0] = word;
-            } else {
-                part.cells[0] = longer;
-            }
-        }
-        out.push_back(part);
-    }
-    return out;
-}
-
-std::pair<int, int> CheckOverlay::columns(const std::vector<Line>& lines)
-{
-    std::pair<int, int> widths(0, 0);
-    for (const Line& line : lines) {
-        if (line.cells[1].isEmpty())
-            continue;
-        const QFontMetrics metrics(fontOf(line.style));
-        widths.first = std::max(widths.first, metrics.horizontalAdvance(line.cells[0]));
-        widths.second = std::max(widths.second, metrics.horizontalAdvance(line.cells[1]));
-    }
-    return widths;
-}
-
-QSize CheckOverlay::boxSize(const std::vector<Line>& lines)
-{
-    const auto [first, second] = columns(lines);
-    int width = 0;
-    int height = 0;
-    for (const Line& line : lines) {
-        const QFontMetrics metrics(fontOf(line.style));
-        width =
-            std::max(width, line.cells[1].isEmpty() ? metrics.horizontalAdvance(line.cells[0])
-                                                    : first + second + 2 * ColumnGap +
-                                                          metrics.horizontalAdvance(line.cells[2]));
-        height += metrics.height() + LineGap;
-    }
-    return QSize(width + 2 * Padding, height + 2 * Padding);
-}
-
-QRect CheckOverlay::lineRect(const Shapes& s, std::size_t index)
-{
-    int top = s.box.top() + Padding;
-    for (std::size_t i = 0; i < index; ++i)
-        top += QFontMetrics(fontOf(s.lines[i].style)).height() + LineGap;
-    const int height = QFontMetrics(fontOf(s.lines[index].style)).height() + LineGap;
-    return QRect(s.box.left(), top, s.box.width(), height);
-}
-
 void CheckOverlay::placeBox(Shapes& s, const QSize& size) const
 {
     const int w = size.width();
@@ -457,7 +368,10 @@ void CheckOverlay::placeBox(Shapes& s, const QSize& size) const
             hidden += hides ? MarkCost : 0;
         }
         for (int cell = 0; cell < CoverageGrid::Cells; ++cell)
-            hidden += s.tinted[std::size_t(cell)] && cellRect(cell).intersects(box) ? 1 : 0;
+            hidden += s.tinted[std::size_t(cell)] &&
+                              OverlayPainting::cellRect(boardToView, cell).intersects(box)
+                          ? 1
+                          : 0;
         return hidden;
     };
     const auto at = [&](int place) { return QRect(places[std::size_t(place)], size); };
@@ -474,21 +388,9 @@ void CheckOverlay::placeBox(Shapes& s, const QSize& size) const
     s.box = at(best);
 }
 
-QRect CheckOverlay::cellRect(int cell) const
-{
-    const int column = cell % CoverageGrid::Columns;
-    const int row = cell / CoverageGrid::Columns;
-    const QRectF board(QPointF(CoverageGrid::left(column), CoverageGrid::top(row)),
-                       QPointF(CoverageGrid::right(column), CoverageGrid::bottom(row)));
-    // Whole pixels, so that neighbours neither overlap nor leave a gap.
-    const QRectF r = boardToView.mapRect(board);
-    return QRect(QPoint(int(std::lround(r.left())), int(std::lround(r.top()))),
-                 QPoint(int(std::lround(r.right())) - 1, int(std::lround(r.bottom())) - 1));
-}
-
 QRect CheckOverlay::labelRect(const Mark& mark) const
 {
-    const QFontMetrics metrics(fontOf(Style::Small));
+    const QFontMetrics metrics(TextBox::font(Style::Small));
     const QSize size(metrics.horizontalAdvance(mark.label) + 8, metrics.height() + 4);
     QRect rect((mark.line.p1() + QPointF(SpotRadius + 6, -size.height() / 2.0)).toPoint(), size);
     // Kept on the view, beside the spot: a worst place lies at an edge as
@@ -531,13 +433,7 @@ QRegion CheckOverlay::changes(const Shapes& before, const Shapes& after) const
     if (before.size != after.size)
         return QRegion(QRect(QPoint(), after.size.expandedTo(before.size)));
     QRegion region;
-    if (before.tinted != after.tinted) {
-        std::vector<QRect> cells;
-        for (int cell = 0; cell < CoverageGrid::Cells; ++cell)
-            if (before.tinted[std::size_t(cell)] != after.tinted[std::size_t(cell)])
-                cells.push_back(cellRect(cell));
-        region += ItemView::unite(cells);
-    }
+    region += OverlayPainting::cellsChanged(before.tinted, after.tinted, boardToView);
     if (before.marks != after.marks) {
         for (const Shapes* s : {&before, &after})
             for (const Mark& mark : s->marks)
@@ -550,7 +446,7 @@ QRegion CheckOverlay::changes(const Shapes& before, const Shapes& after) const
     } else {
         for (std::size_t line = 0; line < after.lines.size(); ++line)
             if (!(before.lines[line] == after.lines[line]))
-                region += lineRect(after, line);
+                region += TextBox::lineRect(after.lines, after.box, line);
     }
     return region;
 }
@@ -558,19 +454,9 @@ QRegion CheckOverlay::changes(const Shapes& before, const Shapes& after) const
 void CheckOverlay::render(const QRegion& region)
 {
     QPainter painter(&image);
-    painter.setClipRegion(region);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(region.boundingRect(), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-
+    OverlayPainting::clear(painter, region);
     const QRect bounds = region.boundingRect();
-    for (int cell = 0; cell < CoverageGrid::Cells; ++cell) {
-        if (!shapes.tinted[std::size_t(cell)])
-            continue;
-        const QRect r = cellRect(cell);
-        if (r.intersects(bounds))
-            painter.fillRect(r, TintColour);
-    }
+    OverlayPainting::tint(painter, shapes.tinted, boardToView, bounds, TintColour);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     for (const Mark& mark : shapes.marks) {
@@ -578,7 +464,7 @@ void CheckOverlay::render(const QRegion& region)
             drawMark(painter, mark);
     }
     if (shapes.box.intersects(bounds))
-        drawBox(painter, bounds);
+        TextBox::draw(painter, shapes.lines, shapes.box, bounds);
 }
 
 void CheckOverlay::drawMark(QPainter& painter, const Mark& mark) const
@@ -590,16 +476,16 @@ void CheckOverlay::drawMark(QPainter& painter, const Mark& mark) const
     };
     switch (mark.kind) {
     case Mark::Kind::Cross:
-        outlined(painter, mark.colour, [&] { cross(CrossArm); });
+        OverlayPainting::outlined(painter, mark.colour, 3, [&] { cross(CrossArm); });
         return;
     case Mark::Kind::Circle:
-        outlined(painter, mark.colour, [&] {
+        OverlayPainting::outlined(painter, mark.colour, 3, [&] {
             painter.drawEllipse(p, HoldRadius, HoldRadius);
             cross(CrossArm / 2);
         });
         return;
     case Mark::Kind::Segment:
-        outlined(painter, mark.colour, [&] {
+        OverlayPainting::outlined(painter, mark.colour, 3, [&] {
             painter.drawLine(mark.line);
             painter.drawEllipse(mark.line.p1(), EndRadius, EndRadius);
             painter.drawEllipse(mark.line.p2(), EndRadius, EndRadius);
@@ -608,45 +494,8 @@ void CheckOverlay::drawMark(QPainter& painter, const Mark& mark) const
     case Mark::Kind::Spot:
         break;
     }
-    outlined(painter, mark.colour, [&] { painter.drawEllipse(p, SpotRadius, SpotRadius); });
-    const QRect label = labelRect(mark);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(Qt::white);
-    painter.drawRect(label);
-    painter.setFont(fontOf(Style::Small));
-    painter.setPen(mark.colour);
-    painter.drawText(label, Qt::AlignCenter, mark.label);
-}
-
-// Opaque white with a black border: it reads over every background.
-void CheckOverlay::drawBox(QPainter& painter, const QRect& bounds) const
-{
-    const QRect& box = shapes.box;
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(Qt::black, 2));
-    painter.setBrush(Qt::white);
-    painter.drawRect(box.adjusted(1, 1, -1, -1));
-    const auto [first, second] = columns(shapes.lines);
-    const int right = box.left() + box.width() - Padding;
-    for (std::size_t index = 0; index < shapes.lines.size(); ++index) {
-        const QRect rect = lineRect(shapes, index);
-        if (!rect.intersects(bounds))
-            continue;
-        const Line& line = shapes.lines[index];
-        const QFont font = fontOf(line.style);
-        const QFontMetrics metrics(font);
-        painter.setFont(font);
-        painter.setPen(line.colour);
-        const int baseline = rect.top() + metrics.ascent();
-        int x = box.left() + Padding;
-        if (!line.cells[1].isEmpty()) {
-            painter.drawText(QPoint(x, baseline), line.cells[0]);
-            painter.drawText(QPoint(x + first + ColumnGap, baseline), line.cells[1]);
-            x += first + second + 2 * ColumnGap;
-        }
-        const QString& last = line.cells[1].isEmpty() ? line.cells[0] : line.cells[2];
-        const bool fits = metrics.horizontalAdvance(last) <= right - x;
-        painter.drawText(QPoint(x, baseline),
-                         fits ? last : metrics.elidedText(last, Qt::ElideRight, right - x));
-    }
+    OverlayPainting::outlined(painter, mark.colour, 3,
+                              [&] { painter.drawEllipse(p, SpotRadius, SpotRadius); });
+    OverlayPainting::label(painter, labelRect(mark), TextBox::font(Style::Small), mark.colour,
+                           mark.label);
 }

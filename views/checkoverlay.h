@@ -1,6 +1,7 @@
 #pragma once
 
 #include "boardchecker.h"
+#include "textbox.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -19,7 +20,6 @@
 #include <utility>
 #include <vector>
 
-class QFont;
 class QPainter;
 class StrokesView;
 
@@ -75,22 +75,8 @@ signals:
     void hidden();
 
 private:
-    enum class Style
-    {
-        Title,
-        Plain,
-        Small
-    };
-
-    // A line of the box: one text, or the report's three columns.
-    struct Line
-    {
-        std::array<QString, 3> cells;
-        QColor colour;
-        Style style = Style::Plain;
-
-        bool operator==(const Line& other) const;
-    };
+    using Style = TextBox::Style;
+    using Line = TextBox::Line;
 
     struct Mark
     {
@@ -129,24 +115,15 @@ private:
     void stepShapes(Shapes& s) const;
     void reportShapes(Shapes& s) const;
     QPointF viewPoint(const BoardCheck::Board& board, const BoardCheck::Point& mm) const;
-    // Single texts wider than widest wrapped at their words.
-    static std::vector<Line> wrapped(const std::vector<Line>& lines, int widest);
-    // The widths of the first two columns, over the lines that have three.
-    static std::pair<int, int> columns(const std::vector<Line>& lines);
-    static QSize boxSize(const std::vector<Line>& lines);
-    static QFont fontOf(Style style);
     // Of the places a box can take, the first that hides least of what
     // the marks and tinted cells show; the one it has while it hides none.
     void placeBox(Shapes& s, const QSize& size) const;
     QRegion changes(const Shapes& before, const Shapes& after) const;
-    QRect cellRect(int cell) const;
     QRect markRect(const Mark& mark) const;
     QRect labelRect(const Mark& mark) const;
-    static QRect lineRect(const Shapes& s, std::size_t index);
     // Draws what falls into the region, cleared first.
     void render(const QRegion& region);
     void drawMark(QPainter& painter, const Mark& mark) const;
-    void drawBox(QPainter& painter, const QRect& bounds) const;
 
     BoardChecker* checker;
     StrokesView* view;

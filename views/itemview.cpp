@@ -8,7 +8,9 @@
 
 namespace {
 
-// Smoothing state of the window system's touch points, shared by all views.
+// Smoothing state of the window system's touch points that are down, shared
+// by all views. A lifted point's state is that of a new one, and is dropped:
+// X11 gives every new touch a number of its own.
 std::map<int, PositionFilter> nativeTouchFilters;
 
 } // namespace
@@ -132,14 +134,19 @@ void ItemView::dispatchBatch(const std::vector<Quorvel::Controls>& events, Captu
         Item* target = captured->second.get();
         batches[target].push_back(target ? mappedInto(*target, event) : event);
     }
-    for (auto& [item, batch] : batches) {
-        if (batch.empty())
-            continue;
-        if (item)
+    // The batch of records that no item takes is kept with its room for the
+    // next call; those of items are dropped, as items come and go.
+    for (auto it = batches.begin(); it != batches.end();) {
+        auto& [item, batch] = *it;
+        if (item) {
             (item->*handle)(batch);
-        else
+            it = batches.erase(it);
+            continue;
+        }
+        if (!batch.empty())
             emit(this->*signal)(batch);
         batch.clear();
+        ++it;
     }
     for (const Quorvel::Controls& event : events) {
         if (event.buttons == 0)
@@ -217,6 +224,8 @@ Quorvel::Controls ItemView::nativeTouch(int id, const QPointF& pos, bool down)
     record.flags = Quorvel::Controls::WindowSystem;
     record.buttons = down ? 1 : 0;
     record.pos = record.viewPos = nativeTouchFilters[id].follow(pos, down, TouchDeadZone);
+    if (!down)
+        nativeTouchFilters.erase(id);
     return record;
 }
 

@@ -1,5 +1,6 @@
 #include "measurementoverlay.h"
 
+#include "overlaypainting.h"
 #include "strokesview.h"
 
 #include <QFontMetrics>
@@ -64,18 +65,6 @@ QString sizeText(const BoardMeter::Reading& reading)
         break;
     }
     return size;
-}
-
-// Reads on every background, black, white, a stroke of its own colour or
-// the colour field: the colour inside a white rim inside a black one.
-void outlined(QPainter& painter, const QColor& colour, const std::function<void()>& draw)
-{
-    painter.setBrush(Qt::NoBrush);
-    for (const auto& [rim, width] :
-         {std::pair<QColor, int>(Qt::black, 6), {Qt::white, 4}, {colour, 2}}) {
-        painter.setPen(QPen(rim, width, Qt::SolidLine, Qt::RoundCap));
-        draw();
-    }
 }
 
 } // namespace
@@ -318,18 +307,6 @@ MeasurementOverlay::panelText(const BoardMeter::Reading& reading) const
     return lines;
 }
 
-QRect MeasurementOverlay::cellRect(int cell) const
-{
-    const int column = cell % CoverageGrid::Columns;
-    const int row = cell / CoverageGrid::Columns;
-    const QRectF board(QPointF(CoverageGrid::left(column), CoverageGrid::top(row)),
-                       QPointF(CoverageGrid::right(column), CoverageGrid::bottom(row)));
-    // Whole pixels, so that neighbours neither overlap nor leave a gap.
-    const QRectF r = boardToView.mapRect(board);
-    return QRect(QPoint(int(std::lround(r.left())), int(std::lround(r.top()))),
-                 QPoint(int(std::lround(r.right())) - 1, int(std::lround(r.bottom())) - 1));
-}
-
 QRect MeasurementOverlay::labelRect(const Mark& mark) const
 {
     const QFontMetrics metrics(labelFont);
@@ -392,13 +369,7 @@ QRegion MeasurementOverlay::changes(const Shapes& before, const Shapes& after) c
         if (b)
             region += markRect(*b);
     };
-    if (before.tinted != after.tinted) {
-        std::vector<QRect> cells;
-        for (int cell = 0; cell < CoverageGrid::Cells; ++cell)
-            if (before.tinted[std::size_t(cell)] != after.tinted[std::size_t(cell)])
-                cells.push_back(cellRect(cell));
-        region += ItemView::unite(cells);
-    }
+    region += OverlayPainting::cellsChanged(before.tinted, after.tinted, boardToView);
     mark(before.still, after.still);
     mark(before.straight, after.straight);
     if (before.targets != after.targets || before.taps != after.taps) {
@@ -424,19 +395,9 @@ QRegion MeasurementOverlay::changes(const Shapes& before, const Shapes& after) c
 void MeasurementOverlay::render(const QRegion& region)
 {
     QPainter painter(&image);
-    painter.setClipRegion(region);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(region.boundingRect(), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-
+    OverlayPainting::clear(painter, region);
     const QRect bounds = region.boundingRect();
-    for (int cell = 0; cell < CoverageGrid::Cells; ++cell) {
-        if (!shapes.tinted[std::size_t(cell)])
-            continue;
-        const QRect r = cellRect(cell);
-        if (r.intersects(bounds))
-            painter.fillRect(r, TintColour);
-    }
+    OverlayPainting::tint(painter, shapes.tinted, boardToView, bounds, TintColour);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     for (const QPointF& target : shapes.targets) {
@@ -462,19 +423,13 @@ void MeasurementOverlay::render(const QRegion& region)
 
 void MeasurementOverlay::drawMark(QPainter& painter, const Mark& mark) const
 {
-    outlined(painter, mark.colour, [&] {
+    OverlayPainting::outlined(painter, mark.colour, 2, [&] {
         if (mark.ellipse)
             painter.drawEllipse(*mark.ellipse);
         else
             painter.drawLine(mark.line);
     });
-    const QRect label = labelRect(mark);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(Qt::white);
-    painter.drawRect(label);
-    painter.setFont(labelFont);
-    painter.setPen(mark.colour);
-    painter.drawText(label, Qt::AlignCenter, mark.label);
+    OverlayPainting::label(painter, labelRect(mark), labelFont, mark.colour, mark.label);
 }
 
 // Opaque white with a black border: it reads over every background.

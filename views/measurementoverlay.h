@@ -101,7 +101,6 @@ private:
     Shapes shapesOf(const BoardMeter::Reading& reading) const;
     std::vector<Text> panelText(const BoardMeter::Reading& reading) const;
     QRegion changes(const Shapes& before, const Shapes& after) const;
-    QRect cellRect(int cell) const;
     QRect markRect(const Mark& mark) const;
     QRect labelRect(const Mark& mark) const;
     static QRect targetRect(const QPointF& target);

@@ -18,6 +18,15 @@ namespace {
 int largestWidth = 0;
 int largestHeight = 0;
 
+// Where the scene is stale is noted per segment and taken at the next
+// repaint; a window that is not shown takes none. Beyond this many (a
+// quarter of a megabyte, far more than a frame's) they are merged into one.
+constexpr std::size_t MostStaleRects = 16384;
+
+// How many segments at most go into the layer at once: a few milliseconds
+// of painting, within a frame.
+constexpr std::size_t MostFlattenedAtOnce = 1024;
+
 bool close(double a, double b)
 {
     return std::abs(a - b) <= 1e-12;
@@ -51,6 +60,24 @@ bool isEraser(const QColor& color)
     return color == QColor(Qt::white);
 }
 
+// Paints the first count segments of the stroke as they were painted live.
+void replay(QPainter& painter, const StrokesView::Stroke& stroke, std::size_t count)
+{
+    painter.setCompositionMode(isEraser(stroke.color) ? QPainter::CompositionMode_Clear
+                                                      : QPainter::CompositionMode_SourceOver);
+    for (std::size_t i = 0; i < count; ++i)
+        drawSegment(painter, stroke.segments[i], stroke.color);
+}
+
+// Drops the first count segments, and the spare room of a list that
+// shrank to less than half of it.
+void dropFront(std::vector<StrokesView::StrokeSegment>& segments, std::size_t count)
+{
+    segments.erase(segments.begin(), segments.begin() + std::ptrdiff_t(count));
+    if (segments.capacity() > 2 * segments.size() + 16)
+        segments.shrink_to_fit();
+}
+
 // Replaces the image by one of the largest size when it is missing or too
 // small; true when it did.
 bool grow(QImage*& image, QImage::Format format)
@@ -61,6 +88,20 @@ bool grow(QImage*& image, QImage::Format format)
     delete image;
     image = grown;
     return true;
+}
+
+// The same, keeping what the image holds at its top left, the rest
+// transparent.
+void growKeeping(QImage*& image)
+{
+    QImage* old = image;
+    image = nullptr;
+    grow(image, old->format());
+    image->fill(0);
+    QPainter painter(image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, *old);
+    delete old;
 }
 
 } // namespace
@@ -86,6 +127,7 @@ StrokesView::~StrokesView()
     delete strokesImage;
     delete backgroundImage;
     delete sceneImage;
+    delete flattenedImage;
 }
 
 void StrokesView::my_pen_event(const Quorvel::Controls& event)
@@ -130,16 +172,22 @@ void StrokesView::handleContact(const Quorvel::Controls& event, const QColor& ma
 
 void StrokesView::addStrokePoint(const Quorvel::Controls& event, const QColor& color)
 {
-    ContactStroke& contact = contactStrokes[event.key()];
-    if (contact.state == 0) {
-        // A hovering pen draws nothing.
-        if (event.buttons == 0)
+    auto found = contactStrokes.find(event.key());
+    if (found == contactStrokes.end() || found->second.state == 0) {
+        // A hovering pen draws nothing, and leaves nothing behind.
+        if (event.buttons == 0) {
+            if (found != contactStrokes.end())
+                contactStrokes.erase(found);
             return;
-        contact.state = 1;
-        contact.last = event.pos;
-        contact.current.segments.clear();
-        contact.current.color = color;
+        }
+        ContactStroke begun;
+        begun.state = 1;
+        begun.last = event.pos;
+        begun.current.color = color;
+        begun.begun = ++strokesBegun;
+        found = contactStrokes.insert_or_assign(event.key(), std::move(begun)).first;
     }
+    ContactStroke& contact = found->second;
     float w = float(std::max(event.radiusX, event.radiusY));
     if (w == 0)
         w = strokeWidth;
@@ -152,17 +200,95 @@ void StrokesView::addStrokePoint(const Quorvel::Controls& event, const QColor& c
         if (repeated)
             return;
         segments.push_back(segment);
+        ++kept;
         paintSegment(segment, color);
         contact.last = event.pos;
+        keepBudget();
         return;
     }
-    contact.state = 0;
     if (!repeated) {
         segments.push_back(segment);
+        ++kept;
         paintSegment(segment, color);
     }
+    // The stroke's entry in the list counts as a segment more.
     finishedStrokes.push_back(std::move(contact.current));
-    contact.current.segments.clear();
+    ++kept;
+    contactStrokes.erase(found);
+    keepBudget();
+}
+
+void StrokesView::setSegmentBudget(std::size_t segments)
+{
+    budget = segments;
+    keepBudget();
+}
+
+std::vector<StrokesView::ContactStroke*> StrokesView::drawingStrokes()
+{
+    std::vector<ContactStroke*> drawing;
+    for (auto& entry : contactStrokes)
+        if (entry.second.state == 1)
+            drawing.push_back(&entry.second);
+    std::sort(drawing.begin(), drawing.end(),
+              [](const ContactStroke* a, const ContactStroke* b) { return a->begun < b->begun; });
+    return drawing;
+}
+
+void StrokesView::keepBudget()
+{
+    if (kept <= budget)
+        return;
+    // Below the budget by a little, so that the layer is painted into a batch
+    // at a time rather than at every segment.
+    flatten(kept - budget + std::min(budget / 4, MostFlattenedAtOnce));
+}
+
+// The oldest go first: the finished strokes in the order they ended, then
+// the strokes still being drawn in the order they began, each keeping its
+// newest segment, which the next record is compared with. What lies beyond
+// the strokes image is lost with them: the view was never that large.
+void StrokesView::flatten(std::size_t count)
+{
+    if (!flattenedImage && strokesImage) {
+        flattenedImage = new QImage(strokesImage->size(), QImage::Format_ARGB32_Premultiplied);
+        flattenedImage->fill(0);
+    }
+    QPainter painter;
+    if (flattenedImage) {
+        painter.begin(flattenedImage);
+        painter.setRenderHint(QPainter::Antialiasing);
+    }
+    std::size_t whole = 0;
+    for (; whole < finishedStrokes.size() && count > 0; ++whole) {
+        Stroke& stroke = finishedStrokes[whole];
+        const std::size_t size = stroke.segments.size();
+        if (count < size + 1) {
+            if (painter.isActive())
+                replay(painter, stroke, count);
+            dropFront(stroke.segments, count);
+            kept -= count;
+            count = 0;
+            break;
+        }
+        if (painter.isActive())
+            replay(painter, stroke, size);
+        kept -= size + 1;
+        count -= size + 1;
+    }
+    finishedStrokes.erase(finishedStrokes.begin(), finishedStrokes.begin() + std::ptrdiff_t(whole));
+    for (ContactStroke* contact : drawingStrokes()) {
+        if (count == 0)
+            break;
+        Stroke& stroke = contact->current;
+        const std::size_t older = stroke.segments.empty() ? 0 : stroke.segments.size() - 1;
+        const std::size_t n = std::min(count, older);
+        if (painter.isActive())
+            replay(painter, stroke, n);
+        dropFront(stroke.segments, n);
+        kept -= n;
+        count -= n;
+    }
 }
 
 void StrokesView::paintSegment(const StrokeSegment& segment, const QColor& color)
@@ -189,6 +315,12 @@ void StrokesView::paintSegment(const StrokeSegment& segment, const QColor& color
     const QRect area = QRect(QPoint(std::min(x1, x2), std::min(y1, y2)),
                              QPoint(std::max(x1, x2), std::max(y1, y2)))
                            .adjusted(-k, -k, k, k);
+    if (staleScene.size() >= MostStaleRects) {
+        QRect merged;
+        for (const QRect& rect : staleScene)
+            merged |= rect;
+        staleScene = {merged};
+    }
     staleScene.push_back(area);
     addDirty(area);
 }
@@ -199,7 +331,10 @@ void StrokesView::clearStrokes()
     // What a contact that is down drew so far is cleared as well, so that it
     // does not come back with the next replay.
     for (auto& entry : contactStrokes)
-        entry.second.current.segments.clear();
+        entry.second.current.segments = {};
+    kept = 0;
+    delete flattenedImage;
+    flattenedImage = nullptr;
     redrawStrokes();
     addDirty(QRect(0, 0, width(), height()));
 }
@@ -211,17 +346,16 @@ void StrokesView::redrawStrokes()
     staleScene = {QRect(QPoint(), strokesImage->size())};
     strokesImage->fill(0);
     QPainter painter(strokesImage);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // Strokes are opaque, so Source paints exactly what SourceOver painted
-    // live, edges included.
-    for (const Stroke& stroke : finishedStrokes) {
-        for (const StrokeSegment& segment : stroke.segments) {
-            if (isEraser(stroke.color))
-                painter.setCompositionMode(QPainter::CompositionMode_Clear);
-            drawSegment(painter, segment, stroke.color);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-        }
+    if (flattenedImage) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, *flattenedImage);
     }
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const Stroke& stroke : finishedStrokes)
+        replay(painter, stroke, stroke.segments.size());
+    // A contact still down keeps what it drew so far.
+    for (const ContactStroke* contact : drawingStrokes())
+        replay(painter, contact->current, contact->current.segments.size());
 }
 
 void StrokesView::toggleBackgroundMode(BackgroundMode mode)
@@ -311,8 +445,11 @@ void StrokesView::resizeEvent(QResizeEvent* event)
     ItemView::resizeEvent(event);
     largestWidth = std::max(largestWidth, width());
     largestHeight = std::max(largestHeight, height());
-    if (grow(strokesImage, QImage::Format_ARGB32_Premultiplied))
+    if (grow(strokesImage, QImage::Format_ARGB32_Premultiplied)) {
+        if (flattenedImage)
+            growKeeping(flattenedImage);
         redrawStrokes();
+    }
     grow(backgroundImage, QImage::Format_RGB32);
     grow(sceneImage, QImage::Format_RGB32);
     drawBackground();
