@@ -34,13 +34,13 @@ others that Qt's documentation lists) go to Qt.
 Environment:
   VISUALVIEW_SCREEN   the screen, when --screen is not given
   VISUALVIEW_SIZE_MM  the board's size in millimetres, WxH, e.g. 1650x930
-  VISUALVIEW_LIMITS   the limits, e.g. jitter=0.5,pen-rate=120
   NORVABOARD_*        read by the simulated board, see visualview-demo(1)
 
 Exit status: 0 when closed; 1 without a display; 2 for a wrong command line
 or an unknown screen.
 
-See visualview(1), and the README and pages in /usr/share/doc/visualview/.
+See visualview(1), and the user's guide in
+/usr/share/doc/visualview/docs/guide.md.
 )";
 
 const char* const Hint = "visualview --help lists the options";

@@ -5,7 +5,9 @@
 # them. Sets the machine up first (scripts/setup.sh) and builds Qt for Windows
 # when it has none (scripts/build-qt-windows.sh).
 #
-# Usage: build-windows.sh [x86_64|i686]...   (default: x86_64)
+# Usage: build-windows.sh [--no-setup] [x86_64|i686]...   (default: x86_64)
+#   --no-setup  the machine is set up already (scripts/package.sh), so the
+#               development tree is not built
 # Output: build-windows-program-<arch>/bin/ (beside $BUILD_DIR)
 set -euo pipefail
 
@@ -13,12 +15,19 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build_root=${BUILD_DIR:-$root/build}
 
+setup=true
+if [ "${1:-}" = --no-setup ]; then
+    setup=false
+    shift
+fi
 archs=("$@")
 if [ ${#archs[@]} -eq 0 ]; then
     archs=(x86_64)
 fi
 
-"$here/setup.sh"
+if $setup; then
+    "$here/setup.sh"
+fi
 for arch in "${archs[@]}"; do
     "$here/build-qt-windows.sh" "$arch"
     qt=$("$here/build-qt-windows.sh" --prefix "$arch")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A Windows zip as a person unpacks it: the two programs, the demo's
-# launcher, the text on how to start and the simulated board in a folder of
-# its own; its boardevents.exe, run under wine from the unpacked folder, gives
+# launcher, the text on how to start, the user's guide and the simulated
+# board in a folder of its own; its boardevents.exe, run under wine from the unpacked folder, gives
 # the zip's version and finds no board driver on its own.
 # Usage: test_zip.sh <visualview_<version>_windows-<arch>.zip>
 set -euo pipefail
@@ -19,12 +19,12 @@ fail() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (cd "$work" && cmake -E tar xf "$zip")
-for file in visualview.exe boardevents.exe demo.cmd README.txt simulated-board/libnorvaboardex.dll; do
+for file in visualview.exe boardevents.exe demo.cmd README.txt simulated-board/libnorvaboardex.dll docs/guide.md; do
     [ -f "$work/visualview/$file" ] || fail "$zip has no visualview/$file"
 done
 grep -q "^visualview $version for Windows ($arch)" "$work/visualview/README.txt" ||
     fail "README.txt does not name version $version for $arch"
-echo "$name: the programs, demo.cmd, README.txt and simulated-board/"
+echo "$name: the programs, demo.cmd, README.txt, docs/ and simulated-board/"
 
 # Debian's wine64 and wine32 install their loaders outside PATH.
 wine=/usr/lib/wine/wine64
