@@ -4,14 +4,22 @@
 #include "emulateddevices.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <thread>
+#include <vector>
 
+#include <fcntl.h>
 #include <linux/input.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +67,67 @@ QString take(GError* error)
 
 } // namespace
 
+// Plays a device's frames into its terminal: each at its time, or once the
+// reader has taken enough of what came before.
+class EmulatedDevices::Player
+{
+public:
+    struct Frame
+    {
+        std::chrono::microseconds due;
+        QByteArray bytes;
+    };
+
+    // The terminal's other end (umockdev's) and the node's own, opened here
+    // only to ask how much is unread.
+    Player(std::vector<Frame> frames, int terminal, int unread)
+        : m_frames(std::move(frames)), m_terminal(terminal), m_unread(unread),
+          m_thread([this] { run(); })
+    {
+    }
+    ~Player()
+    {
+        m_stopping = true;
+        m_thread.join();
+        ::close(m_unread);
+    }
+
+private:
+    // Well within the 4095 bytes that the terminal holds.
+    static constexpr int Room = 3072;
+
+    void run()
+    {
+        using namespace std::chrono;
+        const auto start = steady_clock::now();
+        for (const Frame& frame : m_frames) {
+            while (!m_stopping && steady_clock::now() < start + frame.due)
+                std::this_thread::sleep_for(std::min<steady_clock::duration>(
+                    start + frame.due - steady_clock::now(), milliseconds(50)));
+            int unread = 0;
+            while (!m_stopping && ::ioctl(m_unread, FIONREAD, &unread) == 0 &&
+                   unread + frame.bytes.size() > Room)
+                std::this_thread::sleep_for(milliseconds(1));
+            for (qsizetype written = 0; !m_stopping && written < frame.bytes.size();) {
+                const ssize_t n = ::write(m_terminal, frame.bytes.constData() + written,
+                                          size_t(frame.bytes.size() - written));
+                if (n < 0 && errno != EINTR && errno != EAGAIN)
+                    return;
+                if (n > 0)
+                    written += n;
+                else
+                    std::this_thread::sleep_for(milliseconds(1));
+            }
+        }
+    }
+
+    const std::vector<Frame> m_frames;
+    const int m_terminal;
+    const int m_unread;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
+};
+
 EmulatedDevices::EmulatedDevices() : m_testbed(umockdev_testbed_new())
 {
     static const gulong hook = [] {
@@ -74,6 +143,7 @@ EmulatedDevices::EmulatedDevices() : m_testbed(umockdev_testbed_new())
 
 EmulatedDevices::~EmulatedDevices()
 {
+    m_players.clear();
     g_object_unref(m_testbed);
 }
 
@@ -112,12 +182,51 @@ QString EmulatedDevices::add(const QString& recording, int number, const QString
 
 QString EmulatedDevices::play(int number)
 {
-    const QString events = m_files.filePath(QStringLiteral("event%1.events").arg(number));
-    GError* error = nullptr;
-    if (!umockdev_testbed_load_evemu_events(m_testbed, node(number).toUtf8().constData(),
-                                            QFile::encodeName(events).constData(), &error))
-        return take(error);
+    // The converter's lines, "E: <seconds> <type> <code> <value>", a frame
+    // ending at each SYN_REPORT or SYN_DROPPED.
+    QFile file(m_files.filePath(QStringLiteral("event%1.events").arg(number)));
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    std::vector<Player::Frame> frames;
+    QByteArray frame;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() != 5 || fields[0] != "E:")
+            continue;
+        const qint64 micros = qRound64(fields[1].toDouble() * 1e6);
+        input_event event{};
+        event.input_event_sec = micros / 1000000;
+        event.input_event_usec = micros % 1000000;
+        event.type = fields[2].toUShort(nullptr, 16);
+        event.code = fields[3].toUShort(nullptr, 16);
+        event.value = fields[4].toInt();
+        frame.append(reinterpret_cast<const char*>(&event), sizeof event);
+        if (event.type == EV_SYN && (event.code == SYN_REPORT || event.code == SYN_DROPPED)) {
+            frames.push_back({std::chrono::microseconds(micros), frame});
+            frame.clear();
+        }
+    }
+    if (!frame.isEmpty())
+        frames.push_back(
+            {frames.empty() ? std::chrono::microseconds(0) : frames.back().due, frame});
+    const QByteArray device = node(number).toUtf8();
+    const int terminal = umockdev_testbed_get_dev_fd(m_testbed, device.constData());
+    const QString other = QFileInfo(root() + node(number)).symLinkTarget();
+    const int unread =
+        ::open(QFile::encodeName(other).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (terminal < 0 || unread < 0) {
+        if (unread >= 0)
+            ::close(unread);
+        return QStringLiteral("%1 is no terminal to play into").arg(node(number));
+    }
+    stop(number);
+    m_players[number] = std::make_unique<Player>(std::move(frames), terminal, unread);
     return {};
+}
+
+void EmulatedDevices::stop(int number)
+{
+    m_players.erase(number);
 }
 
 QString EmulatedDevices::sendScript(int number, const QByteArray& script)
@@ -136,6 +245,7 @@ QString EmulatedDevices::sendScript(int number, const QByteArray& script)
 
 void EmulatedDevices::remove(int number)
 {
+    stop(number);
     const QByteArray path = sysfsPath(number).toUtf8();
     umockdev_testbed_remove_device(m_testbed,
                                    (path + "/event" + QByteArray::number(number)).constData());

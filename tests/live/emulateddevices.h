@@ -4,6 +4,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <map>
+#include <memory>
+
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
 // Input devices emulated by umockdev for the board library to read as real
@@ -12,11 +15,11 @@ typedef struct _UMockdevTestbed UMockdevTestbed;
 // the library runs. The process must run under umockdev-wrapper; the
 // programs it starts inherit the emulation.
 //
-// umockdev plays a device's events from when they are loaded, into a
-// terminal that holds 4 kB for a reader that is not there or held back (and
-// then cuts an event in two, which a real device never does): a test plays
-// them once the library has opened the device, and no faster than it keeps
-// up with. umockdev keeps no grabs: they are answered here, and counted.
+// A device's node is a terminal that holds 4 kB: a reader held back longer
+// than that lasts would get an event cut in two, which a real device never
+// does. So the events are played here, a frame a write, at their times but
+// never more than the terminal holds unread: a reader held back delays them
+// instead. umockdev keeps no grabs: they are answered here, and counted.
 class EmulatedDevices
 {
 public:
@@ -33,7 +36,8 @@ public:
     // Adds /dev/input/event<number> made from the recording; options are the
     // converter's (--speed, --drop, ...). Empty when it is there, else why not.
     QString add(const QString& recording, int number, const QStringList& options = {});
-    // Starts sending its events. Empty when they play, else why not.
+    // Starts sending its events; a test starts them once the library has
+    // opened the device. Empty when they play, else why not.
     QString play(int number);
     // Plays a script of umockdev's to its reader ("r <ms> <bytes>" lines:
     // bytes that are no whole events make a read error), once a node.
@@ -56,6 +60,10 @@ public:
     UMockdevTestbed* testbed() const { return m_testbed; }
 
 private:
+    class Player;
+    void stop(int number);
+
     UMockdevTestbed* m_testbed = nullptr;
+    std::map<int, std::unique_ptr<Player>> m_players;
     QTemporaryDir m_files;
 };
