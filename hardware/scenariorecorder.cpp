@@ -75,9 +75,10 @@ void ScenarioRecorder::enumerated(double changedMs)
     if (!atStart) {
         waitUntil(changedMs);
         for (const auto& [device, number] : numbers) {
+            const auto id = device;
             const bool listed =
                 std::any_of(enumeration.begin(), enumeration.end(),
-                            [&](const Board& board) { return board.device == device; });
+                            [id](const Board& board) { return board.device == id; });
             if (plugged[number] && !listed) {
                 plugged[number] = false;
                 write(QStringLiteral("unplug %1").arg(number));
